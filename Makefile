@@ -1,0 +1,31 @@
+# Everything a newcomer needs: `make demo` and `make test` set up, build and run.
+PYTHON := .venv/bin/python
+NATIVE_BUILD := build/native
+JOBS ?= 2
+
+.PHONY: all setup demo test test-native test-python bench check-sanitize clean
+
+all: setup
+
+setup:
+	@bash scripts/setup.sh
+
+demo: setup
+	$(PYTHON) examples/demo.py
+
+test: setup test-native test-python
+
+test-native:
+	@$(PYTHON) -m cmake -S . -B $(NATIVE_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath .venv/bin/ninja) \
+	  -DPython_EXECUTABLE=$(abspath $(PYTHON)) -DORVEK_BUILD_MODULE=OFF -DORVEK_BUILD_TESTS=ON >/dev/null
+	@$(PYTHON) -m cmake --build $(NATIVE_BUILD) -j $(JOBS)
+	@cd $(NATIVE_BUILD) && $(abspath .venv/bin/ctest) --output-on-failure -j $(JOBS) | tail -n 3
+
+test-python:
+	$(PYTHON) -m pytest -q tests
+
+bench: setup
+	$(PYTHON) bench/run.py
+
+clean:
+	rm -rf build .venv
