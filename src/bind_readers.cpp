@@ -7,7 +7,5 @@ namespace orvek::py {
 Ref call_parse_dzt(const Args&) { throw InternalFault("parse_dzt is not available yet"); }
 Ref call_parse_dt1(const Args&) { throw InternalFault("parse_dt1 is not available yet"); }
 Ref call_parse_dzg(const Args&) { throw InternalFault("parse_dzg is not available yet"); }
-Ref call_parse_magnetometry(const Args&) { throw InternalFault("parse_magnetometry is not available yet"); }
-Ref call_parse_mala(const Args&) { throw InternalFault("parse_mala is not available yet"); }
 
 }  // namespace orvek::py

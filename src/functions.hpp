@@ -7,7 +7,7 @@
 
 namespace orvek::py {
 
-// readers (bind_readers.cpp)
+// DZT, DT1 and DZG readers (bind_readers.cpp); MALA and magnetometry (bind_grids.cpp)
 Ref call_parse_dzt(const Args& args);
 Ref call_parse_dt1(const Args& args);
 Ref call_parse_dzg(const Args& args);
