@@ -5,10 +5,15 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "core/failure.hpp"
 #include "core/utf8.hpp"
@@ -42,6 +47,8 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const noexcept { return fd_; }
+    // Hands the descriptor over; the caller closes it.
+    int release() noexcept { return std::exchange(fd_, -1); }
 
     // Closes now, reporting what the system says (the destructor cannot).
     void close() {
@@ -127,6 +134,51 @@ FileMapping::FileMapping(std::string_view path) {
 
 FileMapping::~FileMapping() {
     if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+}
+
+SequentialFile::SequentialFile(std::string_view path) {
+    Descriptor file(path, O_RDONLY);
+    size_ = file.regular_size();
+    fd_ = file.release();
+}
+
+SequentialFile::~SequentialFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t SequentialFile::read_pieces(std::span<const std::span<std::uint8_t>> pieces) {
+    // readv takes at most IOV_MAX pieces at a time; a short count (a signal, or a
+    // file that ends early) resumes inside the piece where the read stopped.
+    constexpr std::size_t kBatch = IOV_MAX;
+    std::vector<iovec> batch;
+    batch.reserve(std::min(pieces.size(), kBatch));
+    std::size_t filled = 0;
+    std::size_t next = 0;        // first piece not yet in a batch
+    std::size_t resume_at = 0;   // bytes of pieces[next] already filled
+    while (next < pieces.size()) {
+        batch.clear();
+        for (std::size_t i = next; i < pieces.size() && batch.size() < kBatch; ++i) {
+            const std::size_t skip = i == next ? resume_at : 0;
+            if (pieces[i].size() > skip) batch.push_back({pieces[i].data() + skip, pieces[i].size() - skip});
+        }
+        if (batch.empty()) break;  // only empty pieces remain
+        const ssize_t got = ::readv(fd_, batch.data(), static_cast<int>(batch.size()));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fail_system(errno);
+        }
+        if (got == 0) break;  // the file ended
+        filled += static_cast<std::size_t>(got);
+        // Advance past what was read: whole pieces, then a part of one.
+        std::size_t left = static_cast<std::size_t>(got);
+        while (next < pieces.size() && left >= pieces[next].size() - resume_at) {
+            left -= pieces[next].size() - resume_at;
+            resume_at = 0;
+            ++next;
+        }
+        resume_at += left;
+    }
+    return filled;
 }
 
 void write_file(std::string_view path, std::span<const std::uint8_t> bytes) {

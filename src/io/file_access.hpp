@@ -43,6 +43,27 @@ private:
     std::size_t size_ = 0;
 };
 
+// A file opened for reading from its start onward, straight into the caller's memory
+// (a scatter read: no intermediate buffer). A directory is refused as by read_file.
+class SequentialFile {
+public:
+    explicit SequentialFile(std::string_view path);
+    ~SequentialFile();
+    SequentialFile(const SequentialFile&) = delete;
+    SequentialFile& operator=(const SequentialFile&) = delete;
+
+    // The file's length when it was opened.
+    std::uint64_t size() const noexcept { return size_; }
+
+    // Fills `pieces` in order with the next bytes of the file and returns how many bytes
+    // were filled: their total, or fewer only where the file ended.
+    std::size_t read_pieces(std::span<const std::span<std::uint8_t>> pieces);
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
 // Creates or truncates the file and writes `bytes` to it whole.
 void write_file(std::string_view path, std::span<const std::uint8_t> bytes);
 
