@@ -105,16 +105,17 @@ PyModuleDef module_definition = {
 };
 
 // Sets the module attribute and appends the name to __all__ (created on first use).
+// A failure here fails the import with the interpreter's own exception.
 void add_name(PyObject* module, const char* name, PyObject* value) {
     if (PyModule_AddObjectRef(module, name, value) < 0) throw PythonError{};
     PyObject* dict = checked(PyModule_GetDict(module));     // borrowed
     PyObject* all = PyDict_GetItemString(dict, "__all__");  // borrowed
     if (all == nullptr) {
-        Ref list = created(PyList_New(0));
+        Ref list = Ref::steal(checked(PyList_New(0)));
         if (PyDict_SetItemString(dict, "__all__", list.get()) < 0) throw PythonError{};
         all = list.get();
     }
-    Ref text = created(PyUnicode_FromString(name));
+    Ref text = Ref::steal(checked(PyUnicode_FromString(name)));
     if (PyList_Append(all, text.get()) < 0) throw PythonError{};
 }
 
