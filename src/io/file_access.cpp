@@ -153,8 +153,8 @@ std::size_t SequentialFile::read_pieces(std::span<const std::span<std::uint8_t>>
     std::vector<iovec> batch;
     batch.reserve(std::min(pieces.size(), kBatch));
     std::size_t filled = 0;
-    std::size_t next = 0;        // first piece not yet in a batch
-    std::size_t resume_at = 0;   // bytes of pieces[next] already filled
+    std::size_t next = 0;       // first piece not yet in a batch
+    std::size_t resume_at = 0;  // bytes of pieces[next] already filled
     while (next < pieces.size()) {
         batch.clear();
         for (std::size_t i = next; i < pieces.size() && batch.size() < kBatch; ++i) {

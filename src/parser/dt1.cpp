@@ -87,8 +87,12 @@ struct Dt1Layout {
     std::uint64_t num_traces = 0;
 };
 
-[[noreturn, gnu::cold]] void fail_no_traces() { throw Failure("No valid traces found in DT1 file"); }
-[[noreturn, gnu::cold]] void fail_too_small() { throw Failure("File too small for DT1 format"); }
+[[noreturn, gnu::cold]] void fail_no_traces() {
+    throw Failure("No valid traces found in DT1 file");
+}
+[[noreturn, gnu::cold]] void fail_too_small() {
+    throw Failure("File too small for DT1 format");
+}
 
 // A trace size that does not fit 64 bits cannot fit in any file either.
 Dt1Layout layout_for(const Dt1Settings& settings, std::uint64_t file_size) {
@@ -113,9 +117,10 @@ Survey record_for(std::string_view path, const Dt1Settings& settings) {
     survey.channels = settings.channels;
     survey.time_window_ns = settings.time_window_ns;
     survey.time_zero_ns = settings.time_zero_ns;
-    survey.sample_interval_ns = settings.samples_per_trace == 0
-                                    ? 0.0f
-                                    : settings.time_window_ns / static_cast<float>(settings.samples_per_trace);
+    survey.sample_interval_ns =
+        settings.samples_per_trace == 0
+            ? 0.0f
+            : settings.time_window_ns / static_cast<float>(settings.samples_per_trace);
     survey.header_offset = 0;
     return survey;
 }
@@ -182,7 +187,8 @@ Survey parse_dt1(std::string_view path, std::span<const std::uint8_t> file,
     std::uint8_t* out = survey.trace_data.data();
     for (std::uint64_t k = 0; k < layout.num_traces; ++k, trace += layout.stride) {
         take_trace_header(survey, k, trace);
-        if (sample_bytes != 0) std::memcpy(out + k * sample_bytes, trace + kDt1TraceHeaderBytes, sample_bytes);
+        if (sample_bytes != 0)
+            std::memcpy(out + k * sample_bytes, trace + kDt1TraceHeaderBytes, sample_bytes);
     }
     return survey;
 }
@@ -208,12 +214,14 @@ Survey read_dt1(std::string_view path, SequentialFile& file, std::optional<std::
         pieces.clear();
         for (std::uint64_t j = 0; j < count; ++j) {
             pieces.emplace_back(headers.data() + j * kDt1TraceHeaderBytes, kDt1TraceHeaderBytes);
-            if (sample_bytes != 0) pieces.emplace_back(survey.trace_data.data() + (first + j) * sample_bytes, sample_bytes);
+            if (sample_bytes != 0)
+                pieces.emplace_back(survey.trace_data.data() + (first + j) * sample_bytes, sample_bytes);
         }
         const std::size_t got = file.read_pieces(pieces);
         bytes_read += got;
         const std::uint64_t whole = got / layout.stride;  // traces of this batch read whole
-        for (std::uint64_t j = 0; j < whole; ++j) take_trace_header(survey, first + j, headers.data() + j * kDt1TraceHeaderBytes);
+        for (std::uint64_t j = 0; j < whole; ++j)
+            take_trace_header(survey, first + j, headers.data() + j * kDt1TraceHeaderBytes);
         if (whole < count) {
             // The file shrank after its length was taken: keep what a read of the
             // shorter file would have given.

@@ -36,7 +36,8 @@ Fields split_fields(std::string_view line) {
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = line.find(',', start);
-        const std::string_view field = line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        const std::string_view field =
+            line.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
         if (fields.count < kMaxFields) fields.items[fields.count] = field;
         ++fields.count;
         if (comma == std::string_view::npos) break;
@@ -45,14 +46,18 @@ Fields split_fields(std::string_view line) {
     return fields;
 }
 
-std::optional<DzgPosition> read_sentence(const SentenceLayout& layout, const Fields& fields, std::uint64_t line) {
+std::optional<DzgPosition> read_sentence(const SentenceLayout& layout, const Fields& fields,
+                                         std::uint64_t line) {
     if (fields.count < layout.min_fields || fields.items[0] != layout.name) return std::nullopt;
-    for (std::size_t i : {layout.latitude, layout.latitude_hemisphere, layout.longitude, layout.longitude_hemisphere}) {
+    for (std::size_t i :
+         {layout.latitude, layout.latitude_hemisphere, layout.longitude, layout.longitude_hemisphere}) {
         if (fields.items[i].empty()) return std::nullopt;
     }
-    const auto latitude = nmea_coordinate(fields.items[layout.latitude], fields.items[layout.latitude_hemisphere]);
+    const auto latitude =
+        nmea_coordinate(fields.items[layout.latitude], fields.items[layout.latitude_hemisphere]);
     if (!latitude) return std::nullopt;
-    const auto longitude = nmea_coordinate(fields.items[layout.longitude], fields.items[layout.longitude_hemisphere]);
+    const auto longitude =
+        nmea_coordinate(fields.items[layout.longitude], fields.items[layout.longitude_hemisphere]);
     if (!longitude) return std::nullopt;
     double altitude = 0.0;
     if (layout.altitude != kNoAltitude) {

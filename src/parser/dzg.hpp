@@ -10,10 +10,10 @@
 namespace orvek {
 
 struct DzgPosition {
-    std::uint64_t line = 0;   // index of the line in the text, every line counted from 0
-    double latitude = 0.0;    // decimal degrees, negative in the south
-    double longitude = 0.0;   // decimal degrees, negative in the west
-    double altitude = 0.0;    // from $GPGGA; 0.0 for $GPRMC
+    std::uint64_t line = 0;  // index of the line in the text, every line counted from 0
+    double latitude = 0.0;   // decimal degrees, negative in the south
+    double longitude = 0.0;  // decimal degrees, negative in the west
+    double altitude = 0.0;   // from $GPGGA; 0.0 for $GPRMC
 };
 
 // The positions in text order. Lines that are not one of the two sentences, or whose

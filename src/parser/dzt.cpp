@@ -14,7 +14,20 @@ namespace {
 
 // The header fields the reader decodes, in file order. The block at 30 is not
 // interpreted, but a header must hold it whole.
-enum class DztField { tag, data, samples, bits, zero, scans_per_second, scans_per_meter, marks, position, range, block, channels };
+enum class DztField {
+    tag,
+    data,
+    samples,
+    bits,
+    zero,
+    scans_per_second,
+    scans_per_meter,
+    marks,
+    position,
+    range,
+    block,
+    channels
+};
 struct FieldLayout {
     DztField field;
     std::size_t offset;
@@ -35,7 +48,8 @@ constexpr FieldLayout kDztHeader[] = {
     {DztField::block, 30, 22, "reserved block"},
     {DztField::channels, 52, 2, "channel count"},
 };
-static_assert(kDztHeader[std::size(kDztHeader) - 1].offset + kDztHeader[std::size(kDztHeader) - 1].size == kDztHeaderBytes);
+static_assert(kDztHeader[std::size(kDztHeader) - 1].offset + kDztHeader[std::size(kDztHeader) - 1].size ==
+              kDztHeaderBytes);
 
 // The data field counts 1024-byte blocks when it is below 1024; from 1024 on it is the
 // byte offset itself. Samples never start before byte 1024.
@@ -44,8 +58,8 @@ constexpr std::int64_t kDztBlock = 1024;
 [[noreturn, gnu::cold]] void fail_early_end(const FieldLayout& field, std::span<const std::uint8_t> header) {
     std::string message = "Failed to parse DZT header: input ended before the ";
     message += field.name;
-    message += " at byte " + std::to_string(field.offset) + " was complete (needs " + std::to_string(field.size) +
-               " bytes); remaining bytes: [";
+    message += " at byte " + std::to_string(field.offset) + " was complete (needs " +
+               std::to_string(field.size) + " bytes); remaining bytes: [";
     for (std::size_t i = field.offset; i < header.size(); ++i) {
         if (i != field.offset) message += ", ";
         message += std::to_string(header[i]);
@@ -68,21 +82,39 @@ struct DztHeader {
 DztHeader decode_header(std::span<const std::uint8_t> header) {
     DztHeader decoded;
     for (const FieldLayout& field : kDztHeader) {
-        if (header.size() < field.offset || header.size() - field.offset < field.size) fail_early_end(field, header);
+        if (header.size() < field.offset || header.size() - field.offset < field.size)
+            fail_early_end(field, header);
         const std::uint8_t* p = header.data() + field.offset;
         switch (field.field) {
-            case DztField::data: decoded.data = static_cast<std::int16_t>(load_le16(p)); break;
-            case DztField::samples: decoded.samples = static_cast<std::int16_t>(load_le16(p)); break;
-            case DztField::bits: decoded.bits = static_cast<std::int16_t>(load_le16(p)); break;
-            case DztField::scans_per_second: decoded.scans_per_second = load_le_f32(p); break;
-            case DztField::scans_per_meter: decoded.scans_per_meter = load_le_f32(p); break;
-            case DztField::position: decoded.position_ns = load_le_f32(p); break;
-            case DztField::range: decoded.range_ns = load_le_f32(p); break;
-            case DztField::channels: decoded.channels = static_cast<std::int16_t>(load_le16(p)); break;
+            case DztField::data:
+                decoded.data = static_cast<std::int16_t>(load_le16(p));
+                break;
+            case DztField::samples:
+                decoded.samples = static_cast<std::int16_t>(load_le16(p));
+                break;
+            case DztField::bits:
+                decoded.bits = static_cast<std::int16_t>(load_le16(p));
+                break;
+            case DztField::scans_per_second:
+                decoded.scans_per_second = load_le_f32(p);
+                break;
+            case DztField::scans_per_meter:
+                decoded.scans_per_meter = load_le_f32(p);
+                break;
+            case DztField::position:
+                decoded.position_ns = load_le_f32(p);
+                break;
+            case DztField::range:
+                decoded.range_ns = load_le_f32(p);
+                break;
+            case DztField::channels:
+                decoded.channels = static_cast<std::int16_t>(load_le16(p));
+                break;
             case DztField::tag:
             case DztField::zero:
             case DztField::marks:
-            case DztField::block: break;
+            case DztField::block:
+                break;
         }
     }
     return decoded;
@@ -99,7 +131,8 @@ Survey parse_dzt(std::string_view path, std::span<const std::uint8_t> header, st
     // A negative data field gives a negative E, which as unsigned lies far beyond any
     // file: such a record has no traces.
     const std::int64_t e = data < kDztBlock ? data * kDztBlock : data;
-    const std::uint64_t data_offset = std::max(static_cast<std::uint64_t>(e), static_cast<std::uint64_t>(kDztBlock));
+    const std::uint64_t data_offset =
+        std::max(static_cast<std::uint64_t>(e), static_cast<std::uint64_t>(kDztBlock));
 
     // Bytes per sample truncate toward zero (12 bits give 1, -8 bits give -1); the
     // product of three 16-bit values cannot overflow 64 bits.

@@ -75,7 +75,9 @@ constexpr Capital kAsciiCapitals[] = {
     {"\uFB06", "ST"},   // ligature st
 };
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower_word) {
     if (text.size() != lower_word.size()) return false;
@@ -144,8 +146,8 @@ DecimalShape scan_decimal(std::string_view text) {
     if (i != n) return shape;
 
     shape.valid = true;
-    shape.leading_exponent = digits_before_point > 0 ? exponent + digits_before_point - 1
-                                                     : exponent - zeros_after_point - 1;
+    shape.leading_exponent =
+        digits_before_point > 0 ? exponent + digits_before_point - 1 : exponent - zeros_after_point - 1;
     return shape;
 }
 
@@ -265,7 +267,11 @@ std::optional<std::uint64_t> parse_unsigned(std::string_view text, std::uint64_t
     return value;
 }
 
-std::optional<float> parse_f32(std::string_view text) { return parse_float<float>(text); }
-std::optional<double> parse_f64(std::string_view text) { return parse_float<double>(text); }
+std::optional<float> parse_f32(std::string_view text) {
+    return parse_float<float>(text);
+}
+std::optional<double> parse_f64(std::string_view text) {
+    return parse_float<double>(text);
+}
 
 }  // namespace orvek::text

@@ -1,6 +1,4 @@
 // The shared header-text helpers: lines, white space, key upper-casing, number texts.
-#include "parser/text.hpp"
-
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -9,6 +7,8 @@
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "parser/text.hpp"
 
 namespace {
 
@@ -27,16 +27,16 @@ TEST(SplitLines, LineEndings) {
     EXPECT_EQ(lines_of("\n"), Lines{""});
     EXPECT_EQ(lines_of("a\nb\n"), (Lines{"a", "b"}));
     EXPECT_EQ(lines_of("a\r\nb\r\n"), (Lines{"a", "b"}));
-    EXPECT_EQ(lines_of("a\n\nb"), (Lines{"a", "", "b"}));  // blank lines keep their place
+    EXPECT_EQ(lines_of("a\n\nb"), (Lines{"a", "", "b"}));      // blank lines keep their place
     EXPECT_EQ(lines_of("a\r\r\nb\r"), (Lines{"a\r", "b\r"}));  // only the CR before LF goes
     EXPECT_EQ(lines_of("\r\n"), Lines{""});
 }
 
 // The 25 White_Space code points, in UTF-8.
 const char* const kWhiteSpace[] = {
-    "\t", "\n", "\v", "\f", "\r", " ", "\u0085", "\u00A0", "\u1680", "\u2000", "\u2001", "\u2002", "\u2003",
-    "\u2004", "\u2005", "\u2006", "\u2007", "\u2008", "\u2009", "\u200A", "\u2028", "\u2029", "\u202F",
-    "\u205F", "\u3000",
+    "\t",     "\n",     "\v",     "\f",     "\r",     " ",      "\u0085", "\u00A0", "\u1680",
+    "\u2000", "\u2001", "\u2002", "\u2003", "\u2004", "\u2005", "\u2006", "\u2007", "\u2008",
+    "\u2009", "\u200A", "\u2028", "\u2029", "\u202F", "\u205F", "\u3000",
 };
 
 TEST(Trim, EveryWhiteSpaceCodePointAtBothEnds) {
@@ -80,8 +80,8 @@ TEST(ParseUnsigned, Grammar) {
     EXPECT_EQ(parse_u64("512"), 512u);
     EXPECT_EQ(parse_u64("+007"), 7u);
     EXPECT_EQ(parse_u64("18446744073709551615"), UINT64_MAX);
-    for (const char* bad : {"", "+", "-1", "-0", "512.0", " 1", "1 ", "0x10", "1e3", "++1", "18446744073709551616",
-                            "99999999999999999999999", "１"}) {
+    for (const char* bad : {"", "+", "-1", "-0", "512.0", " 1", "1 ", "0x10", "1e3", "++1",
+                            "18446744073709551616", "99999999999999999999999", "１"}) {
         EXPECT_FALSE(parse_u64(bad).has_value()) << bad;
     }
 }
@@ -95,8 +95,12 @@ TEST(ParseUnsigned, Widths) {
     EXPECT_EQ(parse_u16("0000000000000000000000001"), 1);
 }
 
-std::uint32_t bits(float v) { return std::bit_cast<std::uint32_t>(v); }
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+std::uint32_t bits(float v) {
+    return std::bit_cast<std::uint32_t>(v);
+}
+std::uint64_t bits(double v) {
+    return std::bit_cast<std::uint64_t>(v);
+}
 
 struct F32Case {
     const char* text;
@@ -132,10 +136,10 @@ TEST(ParseF32, RoundsOnceStraightToBinary32) {
         {"1e39", 0x7F800000},
         {"-1e39", 0xFF800000},
         {"1e99999999999999999999", 0x7F800000},
-        {"1e-40", 0x000116C2},               // subnormal
+        {"1e-40", 0x000116C2},                  // subnormal
         {"1.401298464324817e-45", 0x00000001},  // the smallest subnormal
-        {"7.1e-46", 0x00000001},             // above half of it: rounds up
-        {"7e-46", 0x00000000},               // below half of it: zero
+        {"7.1e-46", 0x00000001},                // above half of it: rounds up
+        {"7e-46", 0x00000000},                  // below half of it: zero
         {"1e-50", 0x00000000},
         {"-1e-50", 0x80000000},
         {"1e-99999999999999999999", 0x00000000},
@@ -178,10 +182,11 @@ TEST(ParseFloat, Words) {
 }
 
 TEST(ParseFloat, RejectsEverythingElse) {
-    for (const char* bad : {"",      ".",     "+",      "-",     "+.",     "e5",     ".e1",   "1e",    "1e+",
-                            "1e-",   "1.2.3", "1..2",   " 1",    "1 ",     "1_000",  "0x1p3", "0x10",  "nan(1)",
-                            "nan()", "infin", "infinityy", "in", "+-1",   "--1",    "1e1.5", "1,5",   "１",
-                            "1f",    "1d",    "e",      "i nf",  "1 e5",   "\u00A01"}) {
+    for (const char* bad :
+         {"",      ".",     "+",         "-",    "+.",   "e5",     ".e1",   "1e",   "1e+",
+          "1e-",   "1.2.3", "1..2",      " 1",   "1 ",   "1_000",  "0x1p3", "0x10", "nan(1)",
+          "nan()", "infin", "infinityy", "in",   "+-1",  "--1",    "1e1.5", "1,5",  "１",
+          "1f",    "1d",    "e",         "i nf", "1 e5", "\u00A01"}) {
         EXPECT_FALSE(parse_f32(bad).has_value()) << bad;
         EXPECT_FALSE(parse_f64(bad).has_value()) << bad;
     }
