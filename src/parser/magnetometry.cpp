@@ -142,6 +142,17 @@ void reverse_row(std::uint8_t* row, std::uint64_t columns) {
     }
 }
 
+// 2 × rows × columns, refused when it does not fit 64 bits (or the address space).
+std::size_t grid_bytes(const GrdHeader& header) {
+    std::optional<std::uint64_t> size = checked_mul(header.rows, header.columns);
+    if (size) size = checked_mul(*size, 2);
+    if (!size || *size > SIZE_MAX) {
+        throw Failure("Invalid .grd file: a grid of " + std::to_string(header.rows) + " rows and " +
+                      std::to_string(header.columns) + " columns does not fit 64 bits");
+    }
+    return static_cast<std::size_t>(*size);
+}
+
 }  // namespace
 
 GrdHeader read_grd_header(std::string_view grd_text) {
@@ -159,17 +170,12 @@ GrdHeader read_grd_header(std::string_view grd_text) {
     }
     if (header.rows == 0 || header.columns == 0) throw Failure("Invalid .grd file: missing rows/cols");
     // Settled here, before the DAT file is opened: no DAT file can hold such a grid.
-    std::optional<std::uint64_t> size = checked_mul(header.rows, header.columns);
-    if (size) size = checked_mul(*size, 2);
-    if (!size || *size > SIZE_MAX) {
-        throw Failure("Invalid .grd file: a grid of " + std::to_string(header.rows) + " rows and " +
-                      std::to_string(header.columns) + " columns does not fit 64 bits");
-    }
+    grid_bytes(header);
     return header;
 }
 
 Survey parse_magnetometry(std::string path, const GrdHeader& header, ByteBuffer dat) {
-    const std::size_t size = static_cast<std::size_t>(header.rows * header.columns * 2);  // checked above
+    const std::size_t size = grid_bytes(header);
     if (dat.size() < size) {
         throw Failure("File too small: " + std::to_string(dat.size()) + " bytes, expected at least " +
                       std::to_string(size));
