@@ -14,37 +14,55 @@ namespace orvek::dsp {
 namespace {
 
 using pocketfft::detail::cmplx;
-using pocketfft::detail::pocketfft_c;
 
 static_assert(sizeof(cmplx<float>) == sizeof(std::complex<float>) &&
                   alignof(cmplx<float>) == alignof(std::complex<float>),
               "pocketfft's complex type must share the layout of std::complex<float>");
 
-void transform(std::span<std::complex<float>> data, bool forward) {
-    if (data.empty()) return;  // pocketfft refuses a zero-length plan
+// Runs a call into the library; lets running out of memory through as it is and turns
+// anything else it might throw (third-party code) into an InternalFault.
+template <typename Body>
+void guarded(std::size_t length, Body&& body) {
     try {
-        // Planned afresh on every call: nothing outlives a call. A factor of exactly
-        // 1 leaves the result unscaled (pocketfft skips the scaling pass).
-        const pocketfft_c<float> plan(data.size());
-        plan.exec(reinterpret_cast<cmplx<float>*>(data.data()), 1.0f, forward);
+        body();
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& error) {
-        throw InternalFault(std::string("FFT of length ") + std::to_string(data.size()) +
-                            " failed: " + error.what());
+        throw InternalFault("FFT of length " + std::to_string(length) + " failed: " + error.what());
     } catch (...) {
-        // The library is third-party code: whatever else it might throw stops here.
-        throw InternalFault("FFT of length " + std::to_string(data.size()) + " failed");
+        throw InternalFault("FFT of length " + std::to_string(length) + " failed");
     }
 }
 
 }  // namespace
 
-void fft_forward(std::span<std::complex<float>> data) {
-    transform(data, true);
+struct ComplexFft::Plan {
+    explicit Plan(std::size_t length) : fft(length) {}
+    pocketfft::detail::pocketfft_c<float> fft;
+};
+
+ComplexFft::ComplexFft(std::size_t length) : length_(length) {
+    if (length == 0) return;  // pocketfft refuses a zero-length plan; there is nothing to do
+    guarded(length, [&] { plan_ = std::make_unique<Plan>(length); });
 }
-void fft_inverse(std::span<std::complex<float>> data) {
-    transform(data, false);
+
+ComplexFft::~ComplexFft() = default;
+
+void ComplexFft::forward(std::span<std::complex<float>> data) const {
+    run(data, true);
+}
+void ComplexFft::inverse(std::span<std::complex<float>> data) const {
+    run(data, false);
+}
+
+void ComplexFft::run(std::span<std::complex<float>> data, bool forward) const {
+    if (data.size() != length_) {
+        throw InternalFault("FFT planned for length " + std::to_string(length_) + " given " +
+                            std::to_string(data.size()) + " values");
+    }
+    if (length_ == 0) return;
+    // A factor of exactly 1 leaves the result unscaled: pocketfft skips its scaling pass.
+    guarded(length_, [&] { plan_->fft.exec(reinterpret_cast<cmplx<float>*>(data.data()), 1.0f, forward); });
 }
 
 }  // namespace orvek::dsp

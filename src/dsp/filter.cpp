@@ -196,9 +196,11 @@ std::vector<float> apply_bandpass(std::span<const float> trace, float sample_rat
     constexpr float pi = 3.1415927f;
     const std::size_t n = trace.size();
     if (n == 0) return {};
+    // One plan serves both directions; it lives for this call only.
+    const ComplexFft fft(n);
     std::vector<std::complex<float>> spectrum(n);
     for (std::size_t j = 0; j < n; ++j) spectrum[j] = {trace[j], 0.0f};
-    fft_forward(spectrum);
+    fft.forward(spectrum);
 
     // Taper widths never fall below 1.0 in the caller's frequency unit. (A NaN cut-off
     // never reaches its width: no bin compares below or inside a NaN band edge.)
@@ -216,7 +218,7 @@ std::vector<float> apply_bandpass(std::span<const float> trace, float sample_rat
         if (k != 0 && k != n - k) spectrum[n - k] *= weight;
     }
 
-    fft_inverse(spectrum);
+    fft.inverse(spectrum);
     std::vector<float> output(n);
     for (std::size_t j = 0; j < n; ++j) output[j] = spectrum[j].real() / n_f;
     return output;

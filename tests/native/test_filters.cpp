@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "core/failure.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filter.hpp"
 
@@ -131,7 +132,8 @@ TEST(Fft, MatchesDirectTransformInBothDirectionsUnscaled) {
             SCOPED_TRACE("n=" + std::to_string(n) + (forward ? " forward" : " inverse"));
             const auto expected = dft(x, forward);
             auto y = x;
-            forward ? orvek::dsp::fft_forward(y) : orvek::dsp::fft_inverse(y);
+            const orvek::dsp::ComplexFft fft(n);
+            forward ? fft.forward(y) : fft.inverse(y);
             double worst = 0.0;
             for (std::size_t k = 0; k < n; ++k)
                 worst = std::max(worst, std::abs(std::complex<double>(y[k]) - expected[k]));
@@ -143,9 +145,17 @@ TEST(Fft, MatchesDirectTransformInBothDirectionsUnscaled) {
 
 TEST(Fft, LengthZeroIsANoOp) {
     std::vector<std::complex<float>> empty;
-    orvek::dsp::fft_forward(empty);
-    orvek::dsp::fft_inverse(empty);
+    const orvek::dsp::ComplexFft fft(0);
+    fft.forward(empty);
+    fft.inverse(empty);
     EXPECT_TRUE(empty.empty());
+}
+
+TEST(Fft, AWrongLengthIsAnInternalFault) {
+    std::vector<std::complex<float>> values(5);
+    const orvek::dsp::ComplexFft fft(4);
+    EXPECT_THROW(fft.forward(values), orvek::InternalFault);
+    EXPECT_THROW(orvek::dsp::ComplexFft(0).inverse(values), orvek::InternalFault);
 }
 
 TEST(Fft, LargePrimeRoundTrip) {
@@ -154,8 +164,9 @@ TEST(Fft, LargePrimeRoundTrip) {
     std::vector<std::complex<float>> x(n);
     for (std::size_t j = 0; j < n; ++j) x[j] = {std::sin(0.01f * j), 0.0f};
     auto y = x;
-    orvek::dsp::fft_forward(y);
-    orvek::dsp::fft_inverse(y);
+    const orvek::dsp::ComplexFft fft(n);
+    fft.forward(y);
+    fft.inverse(y);
     double worst = 0.0;
     for (std::size_t j = 0; j < n; ++j)
         worst =
