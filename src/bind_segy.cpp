@@ -9,8 +9,7 @@ namespace orvek::py {
 
 Ref call_parse_segy(const Args& args) {
     const std::string_view path = to_text(args[0], "path");
-    const ByteBuffer file = read_file(path);
-    return survey_object(segy::parse_segy(std::string(path), file.span()));
+    return survey_object(segy::parse_segy(std::string(path), read_file(path)));
 }
 
 Ref call_write_segy(const Args& args) {

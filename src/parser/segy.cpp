@@ -54,56 +54,72 @@ struct TraceTable {
     std::size_t size() const noexcept { return x.size(); }
 };
 
-ByteBuffer copy_bytes(std::span<const std::uint8_t> bytes) {
-    ByteBuffer buffer = ByteBuffer::uninitialized(bytes.size());
-    if (!bytes.empty()) std::memcpy(buffer.data(), bytes.data(), bytes.size());
-    return buffer;
+// Keeps the first `kept` bytes of the buffer as the trace data. A buffer that would
+// carry much dead space (many extended headers, many short traces) is traded for one of
+// the exact size, so that a long-lived record does not hold memory it never uses.
+void keep_front(ByteBuffer& buffer, std::size_t kept) {
+    if (buffer.size() - kept <= kept / 4) {
+        buffer.shrink(kept);
+        return;
+    }
+    ByteBuffer exact = ByteBuffer::uninitialized(kept);
+    if (kept != 0) std::memcpy(exact.data(), buffer.data(), kept);
+    buffer = std::move(exact);
 }
 
 // Fixed-length traces: every trace header sits at its computed place, whatever its own
 // sample count says; the trace area is kept whole, any incomplete last trace included.
-ByteBuffer walk_fixed(const FieldReader& reader, std::span<const std::uint8_t> file, std::size_t data_start,
-                      std::size_t samples_per_trace, std::size_t sample_bytes, TraceTable& traces) {
+// The trace area is moved to the front of the file buffer, which becomes `trace_data`.
+void walk_fixed(const FieldReader& reader, ByteBuffer& file, std::size_t data_start,
+                std::size_t samples_per_trace, std::size_t sample_bytes, TraceTable& traces) {
     if (samples_per_trace == 0) fail("Cannot determine trace layout");
     // At most 240 + 32767 × 4 bytes: no overflow possible.
     const std::size_t stride = kTraceHeaderSize + samples_per_trace * sample_bytes;
-    const std::size_t count = (file.size() - data_start) / stride;
+    const std::size_t area = file.size() - data_start;
+    const std::size_t count = area / stride;
     traces.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
         traces.add(read_trace_fields(reader, file.data() + data_start + k * stride));
     }
-    return copy_bytes(file.subspan(data_start));
+    std::memmove(file.data(), file.data() + data_start, area);
+    keep_front(file, area);
 }
 
 // Variable-length traces: each header's own sample count leads to the next header.
 // The walk stops at a count that is not positive or at a trace that would run past the
-// end of the file (that trace is dropped). Only the sample bytes are kept.
-ByteBuffer walk_variable(const FieldReader& reader, std::span<const std::uint8_t> file,
-                         std::size_t data_start, std::size_t sample_bytes, TraceTable& traces) {
-    if (file.size() <= data_start + kTraceHeaderSize) fail("Cannot determine trace layout");
-    // The samples kept are fewer than the bytes after the first header.
-    ByteBuffer samples = ByteBuffer::uninitialized(file.size() - data_start - kTraceHeaderSize);
+// end of the file (that trace is dropped). Only the sample bytes are kept, gathered at
+// the front of the file buffer: each header is read before any byte is moved over it.
+void walk_variable(const FieldReader& reader, ByteBuffer& file, std::size_t data_start,
+                   std::size_t sample_bytes, TraceTable& traces) {
+    const std::size_t size = file.size();
+    if (size <= data_start + kTraceHeaderSize) fail("Cannot determine trace layout");
+    std::uint8_t* const bytes = file.data();
     std::size_t kept = 0;
     std::size_t header = data_start;
-    while (header + kTraceHeaderSize <= file.size()) {
-        const std::uint8_t* p = file.data() + header;
+    while (header + kTraceHeaderSize <= size) {
+        const std::uint8_t* p = bytes + header;
         const std::int16_t count = reader.read16(p, trace_header::sample_count);
         if (count <= 0) break;
         const std::size_t length = static_cast<std::size_t>(count) * sample_bytes;
         const std::size_t end = header + kTraceHeaderSize + length;
-        if (end > file.size()) break;
+        if (end > size) break;
         traces.add(read_trace_fields(reader, p));
-        std::memcpy(samples.data() + kept, p + kTraceHeaderSize, length);
+        std::memmove(bytes + kept, p + kTraceHeaderSize, length);
         kept += length;
         header = end;
     }
-    samples.shrink(kept);
-    return samples;
+    keep_front(file, kept);
 }
 
 }  // namespace
 
 Survey parse_segy(std::string path, std::span<const std::uint8_t> file) {
+    ByteBuffer copy = ByteBuffer::uninitialized(file.size());
+    if (!file.empty()) std::memcpy(copy.data(), file.data(), file.size());
+    return parse_segy(std::move(path), std::move(copy));
+}
+
+Survey parse_segy(std::string path, ByteBuffer file) {
     if (file.size() < kFileHeaderSize) fail("File too small for SEG-Y header (min 3600 bytes)");
 
     const std::uint8_t* binary = file.data() + kBinaryHeaderOffset;
@@ -129,11 +145,17 @@ Survey parse_segy(std::string path, std::span<const std::uint8_t> file) {
         if (first > 0) samples_per_trace = static_cast<std::size_t>(first);
     }
 
+    const std::int16_t fixed_length = reader.read16(binary, binary_header::fixed_length_flag);
+    const std::int16_t measurement_system = reader.read16(binary, binary_header::measurement_system);
+    const std::int16_t interval_us = reader.read16(binary, binary_header::sample_interval_us);
+
+    // From here on the file buffer turns into the trace data.
     TraceTable traces;
-    ByteBuffer trace_data =
-        reader.read16(binary, binary_header::fixed_length_flag) != 0
-            ? walk_fixed(reader, file, data_start, samples_per_trace, sample_bytes, traces)
-            : walk_variable(reader, file, data_start, sample_bytes, traces);
+    if (fixed_length != 0) {
+        walk_fixed(reader, file, data_start, samples_per_trace, sample_bytes, traces);
+    } else {
+        walk_variable(reader, file, data_start, sample_bytes, traces);
+    }
     if (traces.size() == 0) fail("No traces found in SEG-Y file");
 
     Survey survey;
@@ -143,12 +165,11 @@ Survey parse_segy(std::string path, std::span<const std::uint8_t> file) {
     survey.samples_per_trace = samples_per_trace;
     survey.bits_per_sample = static_cast<std::uint8_t>(8 * sample_bytes);
     survey.format_code = format_code;
-    survey.measurement_system = reader.read16(binary, binary_header::measurement_system);
-    survey.sample_interval_ns =
-        static_cast<float>(reader.read16(binary, binary_header::sample_interval_us)) * 1000.0f;
+    survey.measurement_system = measurement_system;
+    survey.sample_interval_ns = static_cast<float>(interval_us) * 1000.0f;
     survey.time_window_ns = survey.sample_interval_ns * static_cast<float>(samples_per_trace);
     survey.header_offset = data_start;
-    survey.trace_data = std::move(trace_data);
+    survey.trace_data = std::move(file);
     survey.channels = 1;
 
     // Positions along the line: the X coordinates when any is set, else the sequence

@@ -156,6 +156,10 @@ inline float apply_coordinate_scalar(std::int32_t value, std::int16_t scalar) no
 // otherwise each trace header's own sample count walks the file and `trace_data` holds
 // only the sample bytes of the whole traces found. `path` is stored as given.
 // Throws Failure with the reader's message when the file cannot be read as SEG-Y.
+// The buffer of the whole file becomes the record's `trace_data` (the trace bytes are
+// moved to its front), so reading costs no second copy of the file.
+Survey parse_segy(std::string path, ByteBuffer file);
+// The same from borrowed bytes, which are copied first.
 Survey parse_segy(std::string path, std::span<const std::uint8_t> file);
 
 }  // namespace orvek::segy
