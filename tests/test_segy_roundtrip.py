@@ -121,7 +121,7 @@ def segyio_file(path, *, format_code, endian, n_traces=3, n_samples=5, ext_heade
         with segyio.create(str(path), spec) as f:
             f.bin.update({BF.MeasurementSystem: 2})
             if fixed:
-                f.bin.update({BF.SEGYRevisionFixedLength: 1})
+                f.bin.update({BF.TraceFlag: 1})
             for k in range(n_traces):
                 f.trace[k] = data[k]
                 if trace_headers:

@@ -80,31 +80,57 @@ std::int32_t coordinate_of(std::span<const float> coordinates, std::uint64_t tra
 }
 
 // ---- samples -----------------------------------------------------------------
-// Each loop encodes one trace's samples, element by element into the file buffer.
-template <typename T>
-void encode_ieee(const T* in, std::size_t count, std::uint8_t* out) noexcept {
+// Each loop encodes one trace's samples into the file buffer, each output from its own
+// input alone. Compiled twice and chosen at run time: the AVX2 build swaps bytes with
+// vector shuffles, which baseline x86-64 lacks.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define ORVEK_SIMD_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ORVEK_SIMD_CLONES
+#endif
+
+ORVEK_SIMD_CLONES void encode_ieee_f32(const float* __restrict in, std::size_t count,
+                                       std::uint8_t* __restrict out) noexcept {
+    for (std::size_t i = 0; i < count; ++i) store_be_f32(out + 4 * i, in[i]);
+}
+
+ORVEK_SIMD_CLONES void encode_ieee_f64(const double* __restrict in, std::size_t count,
+                                       std::uint8_t* __restrict out) noexcept {
     for (std::size_t i = 0; i < count; ++i) store_be_f32(out + 4 * i, static_cast<float>(in[i]));
 }
 
-template <typename T>
-void encode_int16(const T* in, std::size_t count, std::uint8_t* out) noexcept {
+ORVEK_SIMD_CLONES void encode_int16_f32(const float* __restrict in, std::size_t count,
+                                        std::uint8_t* __restrict out) noexcept {
     for (std::size_t i = 0; i < count; ++i) {
-        store_be16(out + 2 * i, static_cast<std::uint16_t>(int16_sample(static_cast<double>(in[i]))));
+        store_be16(out + 2 * i, static_cast<std::uint16_t>(int16_sample(in[i])));
     }
+}
+
+ORVEK_SIMD_CLONES void encode_int16_f64(const double* __restrict in, std::size_t count,
+                                        std::uint8_t* __restrict out) noexcept {
+    for (std::size_t i = 0; i < count; ++i)
+        store_be16(out + 2 * i, static_cast<std::uint16_t>(int16_sample(in[i])));
 }
 
 using TraceEncoder = void (*)(const void* in, std::size_t count, std::uint8_t* out);
 
-template <typename T, void (*Encode)(const T*, std::size_t, std::uint8_t*)>
-void encode_erased(const void* in, std::size_t count, std::uint8_t* out) {
-    Encode(static_cast<const T*>(in), count, out);
-}
-
 TraceEncoder trace_encoder(SampleView::Type type, bool ieee) noexcept {
     if (type == SampleView::Type::f32) {
-        return ieee ? encode_erased<float, encode_ieee<float>> : encode_erased<float, encode_int16<float>>;
+        if (ieee)
+            return [](const void* in, std::size_t n, std::uint8_t* out) {
+                encode_ieee_f32(static_cast<const float*>(in), n, out);
+            };
+        return [](const void* in, std::size_t n, std::uint8_t* out) {
+            encode_int16_f32(static_cast<const float*>(in), n, out);
+        };
     }
-    return ieee ? encode_erased<double, encode_ieee<double>> : encode_erased<double, encode_int16<double>>;
+    if (ieee)
+        return [](const void* in, std::size_t n, std::uint8_t* out) {
+            encode_ieee_f64(static_cast<const double*>(in), n, out);
+        };
+    return [](const void* in, std::size_t n, std::uint8_t* out) {
+        encode_int16_f64(static_cast<const double*>(in), n, out);
+    };
 }
 
 std::size_t element_size(SampleView::Type type) noexcept {

@@ -73,8 +73,10 @@ inline std::int32_t coordinate_word(float coordinate) noexcept {
 
 // A sample as a 16-bit integer (format code 3): clamped to the 16-bit range, a NaN
 // counting as the lowest value, then truncated toward zero (1.9 gives 1, −1.9 gives −1).
-inline std::int16_t int16_sample(double value) noexcept {
-    const double clamped = value >= 32767.0 ? 32767.0 : (value > -32768.0 ? value : -32768.0);
+// Exact for float and double alike: both bounds are exact in either type.
+template <typename T>
+inline std::int16_t int16_sample(T value) noexcept {
+    const T clamped = value >= T(32767) ? T(32767) : (value > T(-32768) ? value : T(-32768));
     return static_cast<std::int16_t>(static_cast<std::int32_t>(clamped));
 }
 

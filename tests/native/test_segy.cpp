@@ -97,7 +97,12 @@ TEST(SegyWriterValues, Int16SampleClampsThenTruncates) {
         {1.0, 1},           {1.9, 1},      {-1.9, -1},        {-1.5, -1},          {40000.0, 32767},
         {-40000.0, -32768}, {NAN, -32768}, {INFINITY, 32767}, {-INFINITY, -32768}, {32767.9, 32767},
         {-32768.9, -32768}, {-0.0, 0}};
-    for (const auto& [value, word] : cases) EXPECT_EQ(int16_sample(value), word) << value;
+    for (const auto& [value, word] : cases) {
+        EXPECT_EQ(int16_sample(value), word) << value;
+        // 32-bit input gives the same word as its exact 64-bit widening.
+        const auto narrow = static_cast<float>(value);
+        EXPECT_EQ(int16_sample(narrow), int16_sample(static_cast<double>(narrow))) << value;
+    }
 }
 
 SegyWriteRequest request_for(const std::vector<double>& samples, std::uint64_t n_traces,
