@@ -1,0 +1,283 @@
+// Spiking and gapped deconvolution: autocorrelation, dense Toeplitz solve, filtering.
+//
+// Every sum keeps the order its definition gives (increasing lag or coefficient index);
+// where SIMD computes several outputs at once (several lags, several samples), each
+// output keeps its own accumulator and its own order, so the results do not depend on
+// the instruction set.
+#include "dsp/deconv.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "core/failure.hpp"
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define ORVEK_SIMD_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ORVEK_SIMD_CLONES
+#endif
+
+// The 32-byte vectors below live only inside functions (no call passes one), so the
+// warning that their calling convention differs between instruction sets is moot.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace orvek::dsp {
+namespace {
+
+// Four independent 64-bit lanes; without AVX the compiler splits them into SSE2 pairs.
+typedef double f64x4 __attribute__((vector_size(32)));
+
+inline constexpr double kTiny = 1e-30;
+
+// Always inlined into the instruction-set clone that uses them, so the 32-byte vectors
+// never cross a call (whose convention would depend on the instruction set).
+[[gnu::always_inline]] inline f64x4 load4(const double* p) {
+    f64x4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline void store4(double* p, f64x4 v) { std::memcpy(p, &v, sizeof v); }
+
+// One lag of the autocorrelation from product index `from` on, continuing `sum`.
+inline double lag_tail(std::span<const double> values, std::size_t lag, std::size_t from, double sum) {
+    const std::size_t n = values.size();
+    for (std::size_t j = from; j + lag < n; ++j) sum += values[j] * values[j + lag];
+    return sum;
+}
+
+// r[k] for k < r.size() (r.size() <= values.size()). The lanes of the vector loops are
+// consecutive lags: they share the product index j, and each lag finishes its own last
+// products (which the later lags lack) in scalar code, still in increasing j.
+ORVEK_SIMD_CLONES
+void auto_correlate_into(std::span<const double> values, std::span<double> r) {
+    const std::size_t n = values.size();
+    const double* v = values.data();
+    std::size_t k = 0;
+    for (; k + 16 <= r.size(); k += 16) {
+        f64x4 s0 = {0, 0, 0, 0}, s1 = s0, s2 = s0, s3 = s0;
+        const std::size_t shared = n - (k + 15);  // products that all 16 lags have
+        for (std::size_t j = 0; j < shared; ++j) {
+            const f64x4 vj = {v[j], v[j], v[j], v[j]};
+            s0 += vj * load4(v + j + k);
+            s1 += vj * load4(v + j + k + 4);
+            s2 += vj * load4(v + j + k + 8);
+            s3 += vj * load4(v + j + k + 12);
+        }
+        double sums[16];
+        store4(sums, s0);
+        store4(sums + 4, s1);
+        store4(sums + 8, s2);
+        store4(sums + 12, s3);
+        for (std::size_t q = 0; q < 16; ++q)
+            r[k + q] = lag_tail(values, k + q, shared, sums[q]) / static_cast<double>(n - (k + q));
+    }
+    for (; k + 4 <= r.size(); k += 4) {
+        f64x4 s = {0, 0, 0, 0};
+        const std::size_t shared = n - (k + 3);
+        for (std::size_t j = 0; j < shared; ++j) {
+            const f64x4 vj = {v[j], v[j], v[j], v[j]};
+            s += vj * load4(v + j + k);
+        }
+        double sums[4];
+        store4(sums, s);
+        for (std::size_t q = 0; q < 4; ++q)
+            r[k + q] = lag_tail(values, k + q, shared, sums[q]) / static_cast<double>(n - (k + q));
+    }
+    for (; k < r.size(); ++k) r[k] = lag_tail(values, k, 0, 0.0) / static_cast<double>(n - k);
+}
+
+// Scratch of the solver, kept across the traces of one call.
+struct SolverScratch {
+    std::vector<double> augmented;    // m + 1 columns of m, column by column
+    std::vector<double> multipliers;  // f of each row below the pivot
+    std::vector<double> x;
+};
+
+// Gaussian elimination with partial pivoting on the augmented Toeplitz system; writes
+// the m = rhs.size() unknowns into scratch.x. False when the system is (near) singular.
+// The matrix is stored column by column, so that the pivot search, the multipliers and
+// each column's update run over contiguous rows; every element still goes through
+// exactly A[k][l] − A[c][l] × f with f = A[k][c] / A[c][c].
+ORVEK_SIMD_CLONES
+bool solve_toeplitz_into(std::span<const double> r, std::span<const double> rhs, SolverScratch& scratch) {
+    const std::size_t m = rhs.size();
+    scratch.x.assign(m, 0.0);
+    if (m == 0) return true;
+    if (std::fabs(r[0]) < kTiny) return false;
+
+    const std::size_t last_lag = r.size() - 1;
+    scratch.augmented.resize(m * (m + 1));
+    scratch.multipliers.resize(m);
+    double* a = scratch.augmented.data();  // A[k][l] is a[l * m + k]
+    double* f = scratch.multipliers.data();
+    for (std::size_t l = 0; l < m; ++l)
+        for (std::size_t k = 0; k < m; ++k) a[l * m + k] = r[std::min(k > l ? k - l : l - k, last_lag)];
+    std::copy(rhs.begin(), rhs.end(), a + m * m);
+
+    for (std::size_t c = 0; c < m; ++c) {
+        const double* column = a + c * m;
+        std::size_t pivot = c;
+        double largest = std::fabs(column[c]);
+        for (std::size_t p = c + 1; p < m; ++p) {
+            const double magnitude = std::fabs(column[p]);
+            if (magnitude > largest) {  // strictly: a tie keeps the upper row
+                largest = magnitude;
+                pivot = p;
+            }
+        }
+        if (largest < kTiny) return false;
+        if (pivot != c)
+            for (std::size_t l = c; l <= m; ++l) std::swap(a[l * m + c], a[l * m + pivot]);
+        for (std::size_t k = c + 1; k < m; ++k) f[k] = column[k] / column[c];
+        // column c below the pivot is never read again, so it is left as it is
+        for (std::size_t l = c + 1; l <= m; ++l) {
+            double* target = a + l * m;
+            const double top = target[c];
+            for (std::size_t k = c + 1; k < m; ++k) target[k] = target[k] - top * f[k];
+        }
+    }
+
+    double* x = scratch.x.data();
+    for (std::size_t i = m; i-- > 0;) {
+        double s = a[m * m + i];
+        for (std::size_t l = i + 1; l < m; ++l) s = s - a[l * m + i] * x[l];
+        x[i] = s / a[i * m + i];
+    }
+    return true;
+}
+
+// out[t] = x[t] − Σ c[q] × x[t − shift − q] over the q = 0 … c.size() − 1 with
+// t ≥ shift + q, each sum starting from 0 and running in increasing q. The vector loop
+// covers the samples that have every term: 16 samples at a time, one lane each.
+ORVEK_SIMD_CLONES
+void subtract_prediction(std::span<const double> trace, std::span<const double> c, std::size_t shift,
+                         std::span<double> out) {
+    const std::size_t n = trace.size();
+    const std::size_t terms = c.size();
+    const double* x = trace.data();
+    auto scalar = [&](std::size_t t) {
+        double sum = 0.0;
+        for (std::size_t q = 0; q < terms && shift + q <= t; ++q) sum += c[q] * x[t - shift - q];
+        out[t] = x[t] - sum;
+    };
+    if (shift >= n || terms == 0) {
+        for (std::size_t t = 0; t < n; ++t) scalar(t);
+        return;
+    }
+    const std::size_t full = std::min(n, shift + terms - 1);  // first sample with every term
+    std::size_t t = 0;
+    for (; t < full; ++t) scalar(t);
+    for (; t + 16 <= n; t += 16) {
+        f64x4 s0 = {0, 0, 0, 0}, s1 = s0, s2 = s0, s3 = s0;
+        const double* base = x + t - shift;
+        for (std::size_t q = 0; q < terms; ++q) {
+            const f64x4 cq = {c[q], c[q], c[q], c[q]};
+            const double* p = base - q;
+            s0 += cq * load4(p);
+            s1 += cq * load4(p + 4);
+            s2 += cq * load4(p + 8);
+            s3 += cq * load4(p + 12);
+        }
+        store4(&out[t], load4(x + t) - s0);
+        store4(&out[t + 4], load4(x + t + 4) - s1);
+        store4(&out[t + 8], load4(x + t + 8) - s2);
+        store4(&out[t + 12], load4(x + t + 12) - s3);
+    }
+    for (; t < n; ++t) scalar(t);
+}
+
+[[noreturn]] void throw_empty_autocorrelation() {
+    throw InternalFault("index out of bounds: the len is 0 but the index is 0");
+}
+
+[[noreturn]] void throw_range(std::size_t end, std::size_t length) {
+    throw InternalFault("range end index " + std::to_string(end) + " out of range for slice of length " +
+                        std::to_string(length));
+}
+
+// The faults that end a call before any output exists, in the order the traces would
+// meet them: a trace beyond the end of `data`, or an empty autocorrelation at trace 0.
+void check_traces(std::size_t data_size, std::size_t n_traces, std::size_t n_samples, std::size_t operator_length) {
+    if (n_traces == 0) return;
+    const std::size_t fitting = n_samples == 0 ? n_traces : std::min(n_traces, data_size / n_samples);
+    if (fitting == 0) throw_range(n_samples, data_size);
+    if (std::min(n_samples, operator_length) == 0) throw_empty_autocorrelation();
+    // fitting ≥ 1 traces fit, so (fitting + 1) × n_samples ≤ 2 × data_size: no wrap-around
+    if (fitting < n_traces) throw_range((fitting + 1) * n_samples, data_size);
+}
+
+}  // namespace
+
+std::vector<double> auto_correlate(std::span<const double> values, std::size_t max_lag) {
+    std::vector<double> r(std::min(values.size(), max_lag));
+    auto_correlate_into(values, r);
+    return r;
+}
+
+std::optional<std::vector<double>> solve_toeplitz(std::span<const double> r, std::span<const double> rhs) {
+    if (r.empty() && !rhs.empty()) throw_empty_autocorrelation();
+    SolverScratch scratch;
+    if (!solve_toeplitz_into(r, rhs, scratch)) return std::nullopt;
+    return std::move(scratch.x);
+}
+
+std::vector<double> spike_deconvolution(std::span<const double> data, std::size_t n_traces,
+                                        std::size_t n_samples, std::size_t operator_length,
+                                        double pre_whitening) {
+    check_traces(data.size(), n_traces, n_samples, operator_length);
+    const std::size_t length = std::min(n_samples, operator_length);
+    std::vector<double> output(n_traces * n_samples, 0.0);
+    std::vector<double> r(length), rhs(length);
+    SolverScratch scratch;
+    for (std::size_t i = 0; i < n_traces; ++i) {
+        const auto x = data.subspan(i * n_samples, n_samples);
+        const auto out = std::span<double>(output).subspan(i * n_samples, n_samples);
+        auto_correlate_into(x, r);
+        if (std::fabs(r[0]) < kTiny) continue;  // no energy: the output stays zero
+        const double whitened = r[0] * (1.0 + pre_whitening);
+        r[0] = whitened;
+        std::fill(rhs.begin(), rhs.end(), 0.0);
+        rhs[0] = whitened;
+        if (!solve_toeplitz_into(r, rhs, scratch)) {
+            std::copy(x.begin(), x.end(), out.begin());
+            continue;
+        }
+        // the prediction-error filter is 1, −a[1], −a[2], …: a[0] plays no part
+        subtract_prediction(x, std::span<const double>(scratch.x).subspan(1), 1, out);
+    }
+    return output;
+}
+
+std::vector<double> gapped_deconvolution(std::span<const double> data, std::size_t n_traces,
+                                         std::size_t n_samples, std::size_t operator_length,
+                                         std::size_t gap, double pre_whitening) {
+    if (gap <= 1) return spike_deconvolution(data, n_traces, n_samples, operator_length, pre_whitening);
+    check_traces(data.size(), n_traces, n_samples, operator_length);
+    const std::size_t length = std::min(n_samples, operator_length);
+    std::vector<double> output(n_traces * n_samples, 0.0);
+    std::vector<double> r(length), rhs(length);
+    SolverScratch scratch;
+    for (std::size_t i = 0; i < n_traces; ++i) {
+        const auto x = data.subspan(i * n_samples, n_samples);
+        const auto out = std::span<double>(output).subspan(i * n_samples, n_samples);
+        auto_correlate_into(x, r);
+        if (std::fabs(r[0]) < kTiny) {  // no energy: the trace passes through
+            std::copy(x.begin(), x.end(), out.begin());
+            continue;
+        }
+        // lags at or beyond L were not computed and count as zero
+        for (std::size_t d = 0; d < length; ++d) rhs[d] = gap < length && d < length - gap ? r[gap + d] : 0.0;
+        r[0] = r[0] * (1.0 + pre_whitening);
+        if (!solve_toeplitz_into(r, rhs, scratch)) {
+            std::copy(x.begin(), x.end(), out.begin());
+            continue;
+        }
+        subtract_prediction(x, scratch.x, gap, out);
+    }
+    return output;
+}
+
+}  // namespace orvek::dsp
