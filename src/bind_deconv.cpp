@@ -1,11 +1,61 @@
-// Adapters of the deconv functions (placeholder until the routines land).
-#include "core/failure.hpp"
+// Adapters of spiking and gapped deconvolution and of Kirchhoff migration.
+#include <span>
+
+#include "dsp/deconv.hpp"
+#include "dsp/migration.hpp"
+#include "errors.hpp"
 #include "functions.hpp"
+#include "numpy_api.hpp"
 
 namespace orvek::py {
+namespace {
 
-Ref call_apply_kirchhoff_migration(const Args&) { throw InternalFault("apply_kirchhoff_migration is not available yet"); }
-Ref call_apply_spike_deconv(const Args&) { throw InternalFault("apply_spike_deconv is not available yet"); }
-Ref call_apply_gapped_deconv(const Args&) { throw InternalFault("apply_gapped_deconv is not available yet"); }
+// `data` of the migration: a 2-D float64 NumPy array, else the argument's TypeError.
+dsp::ProfileView to_profile(PyObject* object) {
+    if (auto view = profile_view(object)) return *view;
+    fail_type(object, kProfileTypeName);
+    throw argument_failure("data");
+}
+
+}  // namespace
+
+Ref call_apply_kirchhoff_migration(const Args& args) {
+    to_profile(args[0]);
+    dsp::MigrationParameters parameters;
+    parameters.velocity_m_ns = to_f64(args[1], "velocity_m_ns");
+    parameters.sample_interval_ns = to_f64(args[2], "sample_interval_ns");
+    parameters.trace_spacing_m = to_f64(args[3], "trace_spacing_m");
+    parameters.aperture_traces = to_size(args[4], "aperture_traces");
+    // The conversions above may have run Python code (__float__, __index__) that
+    // reshaped or re-typed the array: its view is taken afresh after them.
+    const dsp::ProfileView input = to_profile(args[0]);
+    double* output = nullptr;
+    Ref result = new_zeroed_profile(input.n_traces, input.n_samples, output);
+    dsp::kirchhoff_migration(input, parameters, output);
+    return result;
+}
+
+Ref call_apply_spike_deconv(const Args& args) {
+    const F64Samples data = to_f64_samples(args[0], "data");
+    const std::uint64_t n_traces = to_size(args[1], "n_traces");
+    const std::uint64_t n_samples = to_size(args[2], "n_samples");
+    const std::uint64_t operator_length = to_size(args[3], "operator_length");
+    const double pre_whitening = to_f64(args[4], "pre_whitening");
+    const auto result =
+        dsp::spike_deconvolution(data.span(), n_traces, n_samples, operator_length, pre_whitening);
+    return list_from(std::span<const double>(result));
+}
+
+Ref call_apply_gapped_deconv(const Args& args) {
+    const F64Samples data = to_f64_samples(args[0], "data");
+    const std::uint64_t n_traces = to_size(args[1], "n_traces");
+    const std::uint64_t n_samples = to_size(args[2], "n_samples");
+    const std::uint64_t operator_length = to_size(args[3], "operator_length");
+    const std::uint64_t gap = to_size(args[4], "gap");
+    const double pre_whitening = to_f64(args[5], "pre_whitening");
+    const auto result =
+        dsp::gapped_deconvolution(data.span(), n_traces, n_samples, operator_length, gap, pre_whitening);
+    return list_from(std::span<const double>(result));
+}
 
 }  // namespace orvek::py

@@ -39,7 +39,9 @@ inline constexpr double kTiny = 1e-30;
     return v;
 }
 
-[[gnu::always_inline]] inline void store4(double* p, f64x4 v) { std::memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void store4(double* p, f64x4 v) {
+    std::memcpy(p, &v, sizeof v);
+}
 
 // One lag of the autocorrelation from product index `from` on, continuing `sum`.
 inline double lag_tail(std::span<const double> values, std::size_t lag, std::size_t from, double sum) {
@@ -200,7 +202,8 @@ void subtract_prediction(std::span<const double> trace, std::span<const double> 
 
 // The faults that end a call before any output exists, in the order the traces would
 // meet them: a trace beyond the end of `data`, or an empty autocorrelation at trace 0.
-void check_traces(std::size_t data_size, std::size_t n_traces, std::size_t n_samples, std::size_t operator_length) {
+void check_traces(std::size_t data_size, std::size_t n_traces, std::size_t n_samples,
+                  std::size_t operator_length) {
     if (n_traces == 0) return;
     const std::size_t fitting = n_samples == 0 ? n_traces : std::min(n_traces, data_size / n_samples);
     if (fitting == 0) throw_range(n_samples, data_size);
@@ -252,8 +255,8 @@ std::vector<double> spike_deconvolution(std::span<const double> data, std::size_
 }
 
 std::vector<double> gapped_deconvolution(std::span<const double> data, std::size_t n_traces,
-                                         std::size_t n_samples, std::size_t operator_length,
-                                         std::size_t gap, double pre_whitening) {
+                                         std::size_t n_samples, std::size_t operator_length, std::size_t gap,
+                                         double pre_whitening) {
     if (gap <= 1) return spike_deconvolution(data, n_traces, n_samples, operator_length, pre_whitening);
     check_traces(data.size(), n_traces, n_samples, operator_length);
     const std::size_t length = std::min(n_samples, operator_length);

@@ -44,7 +44,7 @@ std::vector<double> spike_deconvolution(std::span<const double> data, std::size_
 // every later sample that its samples from `gap` to `gap` + L − 1 earlier predict; a
 // trace with |r[0]| < 1e-30 or without a solution comes out unchanged.
 std::vector<double> gapped_deconvolution(std::span<const double> data, std::size_t n_traces,
-                                         std::size_t n_samples, std::size_t operator_length,
-                                         std::size_t gap, double pre_whitening);
+                                         std::size_t n_samples, std::size_t operator_length, std::size_t gap,
+                                         double pre_whitening);
 
 }  // namespace orvek::dsp

@@ -127,7 +127,8 @@ TravelTimeTables build_tables(const ProfileView& input, const MigrationParameter
             const std::size_t base = n_samples >= kSpan ? std::min(low, n_samples - kSpan) : 0;
             const bool fits = n_samples >= kSpan && n_samples <= INT32_MAX && high - base < kLanes;
             for (std::size_t q = 0; fits && q < kLanes; ++q)
-                if (in_use[g + q]) group.pattern |= static_cast<std::uint32_t>(index[g + q] - base) << (2 * q);
+                if (in_use[g + q])
+                    group.pattern |= static_cast<std::uint32_t>(index[g + q] - base) << (2 * q);
             group.base = fits ? static_cast<std::int32_t>(base) : -1;
             row_groups.push_back(group);
         }
@@ -226,8 +227,8 @@ __attribute__((target("avx2"))) void spread_avx2_to(const Spread& s) {
             const __m256i where =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(byte_offset + g * kLanes));
             // gather only the used lanes: those whose f has a clear sign bit
-            const __m256d used = _mm256_castsi256_pd(
-                _mm256_cmpgt_epi64(_mm256_castpd_si256(f), _mm256_set1_epi64x(-1)));
+            const __m256d used =
+                _mm256_castsi256_pd(_mm256_cmpgt_epi64(_mm256_castpd_si256(f), _mm256_set1_epi64x(-1)));
             here = _mm256_mask_i64gather_pd(zero, trace, where, used, 1);
             after = _mm256_mask_i64gather_pd(zero, trace, _mm256_add_epi64(where, step), used, 1);
         }
@@ -315,8 +316,9 @@ void migrate(const ProfileView& input, const MigrationParameters& parameters, do
                 const auto& row = t.rows[r];
                 const std::size_t d = row.offset_traces;  // d < ring_rows
                 s.behind = d <= j ? sums_at(slot >= d ? slot - d : slot + ring_rows - d) : nullptr;
-                s.ahead = d > 0 && d < n_traces - j ? sums_at(slot + d < ring_rows ? slot + d : slot + d - ring_rows)
-                                                    : nullptr;
+                s.ahead = d > 0 && d < n_traces - j
+                              ? sums_at(slot + d < ring_rows ? slot + d : slot + d - ring_rows)
+                              : nullptr;
                 if (!s.behind && !s.ahead) break;  // the rows come in increasing d
                 if (row.last <= block || row.first >= block_end) continue;
                 s.first = (std::max(row.first, block) - block) / kLanes;

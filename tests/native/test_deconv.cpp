@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <string>
 #include <limits>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "core/failure.hpp"
@@ -37,7 +37,8 @@ std::optional<std::vector<double>> plain_solve(const std::vector<double>& r, con
     std::vector<std::vector<double>> a(m);
     for (std::size_t i = 0; i < m; ++i) {
         a[i].resize(rhs.size() + 1);
-        for (std::size_t k = 0; k < m; ++k) a[i][k] = r[std::min<std::size_t>(i > k ? i - k : k - i, r.size() - 1)];
+        for (std::size_t k = 0; k < m; ++k)
+            a[i][k] = r[std::min<std::size_t>(i > k ? i - k : k - i, r.size() - 1)];
         a[i][m] = rhs[i];
     }
     for (std::size_t c = 0; c < m; ++c) {

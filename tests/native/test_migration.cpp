@@ -23,8 +23,9 @@ struct StoredProfile {
 
     double at(std::size_t i, std::size_t s) const {
         double value;
-        std::memcpy(&value, view.data + static_cast<std::ptrdiff_t>(i) * view.trace_stride +
-                                static_cast<std::ptrdiff_t>(s) * view.sample_stride,
+        std::memcpy(&value,
+                    view.data + static_cast<std::ptrdiff_t>(i) * view.trace_stride +
+                        static_cast<std::ptrdiff_t>(s) * view.sample_stride,
                     sizeof value);
         return value;
     }
@@ -38,12 +39,23 @@ StoredProfile store(const std::vector<double>& values, std::size_t n, std::size_
     const auto sn = static_cast<std::ptrdiff_t>(n), sm = static_cast<std::ptrdiff_t>(m);
     std::ptrdiff_t trace_stride = sm * e, sample_stride = e, spread = 1, shift = 0;
     switch (layout) {
-        case Layout::c_order: break;
-        case Layout::fortran: trace_stride = e, sample_stride = sn * e; break;
-        case Layout::reversed_samples: sample_stride = -e; break;
-        case Layout::reversed_traces: trace_stride = -sm * e; break;
-        case Layout::unaligned: shift = 3; break;
-        case Layout::every_other_sample: spread = 2, trace_stride = 2 * sm * e, sample_stride = 2 * e; break;
+        case Layout::c_order:
+            break;
+        case Layout::fortran:
+            trace_stride = e, sample_stride = sn * e;
+            break;
+        case Layout::reversed_samples:
+            sample_stride = -e;
+            break;
+        case Layout::reversed_traces:
+            trace_stride = -sm * e;
+            break;
+        case Layout::unaligned:
+            shift = 3;
+            break;
+        case Layout::every_other_sample:
+            spread = 2, trace_stride = 2 * sm * e, sample_stride = 2 * e;
+            break;
     }
     p.bytes.assign(static_cast<std::size_t>(sn * sm * e * spread + shift + 8), 0xEE);
     // the origin is element [0][0]: where the strides are negative it lies at the far end
