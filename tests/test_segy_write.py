@@ -46,8 +46,8 @@ def trace_header(data, k, n_samples, width=4):
     ([1.0] * 6, 2, 3, 5, 4104),
     ([1.0] * 6, 2, 3, 3, 4092),
     ([1.0] * 8, 2, 3, 1, 4092),
-    ([1.0] * 70000, 1, 70000, 5, 3600 + 240 + 280000),
-], ids=["nothing", "no-traces", "no-samples", "ieee", "int16", "code-1-is-int16", "70000-samples"])
+    ([1.0] * 65535, 1, 65535, 5, 3600 + 240 + 4 * 65535),
+], ids=["nothing", "no-traces", "no-samples", "ieee", "int16", "code-1-is-int16", "65535-samples"])
 def test_file_size(out, traces, n_traces, n_samples, format_code, size):
     assert len(write(out, traces, n_traces, n_samples, format_code=format_code)) == size
 
@@ -93,11 +93,24 @@ def test_interval_word(out, interval, word):
     assert (word16(data, 3216), word16(data, 3600 + 116)) == (word, word)
 
 
-@pytest.mark.parametrize("n_samples, word", [(70000, 4464), (40000, -25536), (65536, 0), (32767, 32767)])
-def test_sample_count_keeps_the_low_16_bits(out, n_samples, word):
+@pytest.mark.parametrize("n_samples, word", [(65535, -1), (40000, -25536), (32767, 32767)])
+def test_sample_count_is_16_bits_unsigned(out, n_samples, word):
     data = write(out, np.zeros(n_samples, np.float32), 1, n_samples, format_code=3)
     assert (word16(data, 3220), word16(data, 3600 + 114)) == (word, word)
     assert len(data) == 3600 + 240 + 2 * n_samples
+
+
+@pytest.mark.parametrize("n_traces", [0, 1])
+def test_more_samples_than_the_header_can_say_is_refused(out, n_traces):
+    # The low 16 bits of 70000 would describe 4464-sample traces: a file that every
+    # reader misreads. Refused before anything is written; an existing file stays.
+    out.write_bytes(b"keep")
+    with pytest.raises(OSError) as error:
+        orvek_core.write_segy(str(out), np.zeros(70000 * n_traces), n_traces, 70000, 1000.0, "d", 5)
+    assert type(error.value) is OSError and error.value.errno is None
+    assert str(error.value) == ("SEG-Y cannot hold 70000 samples per trace: its sample-count fields "
+                                "are 16 bits wide (at most 65535)")
+    assert out.read_bytes() == b"keep"
 
 
 # ---- coordinates -------------------------------------------------------------------
@@ -224,9 +237,9 @@ def test_too_few_samples_creates_no_file(out):
 
 @pytest.mark.parametrize("n_traces, n_samples, message", [
     (2**64 - 1, 1, r"^SEG-Y file too large: 18446744073709551615 traces of 1 samples do not fit in memory$"),
-    (1, 2**62, r"^SEG-Y file too large: 1 traces of 4611686018427387904 samples do not fit in memory$"),
+    (2**50, 65535, r"^SEG-Y file too large: 1125899906842624 traces of 65535 samples do not fit in memory$"),
     (2**60, 0, r"^SEG-Y file too large: 1152921504606846976 traces of 0 samples do not fit in memory$"),
-    (1, 2**62 - 1000, r"^cannot allocate 18446744073709551456 bytes$"),
+    (2**45, 65535, r"^cannot allocate 9231675548667743760 bytes$"),
 ], ids=["traces", "samples", "headers-alone", "allocation"])
 def test_sizes_beyond_memory_fail_before_writing(out, n_traces, n_samples, message):
     out.write_bytes(b"keep me")

@@ -142,6 +142,11 @@ std::size_t element_size(SampleView::Type type) noexcept {
                   std::to_string(request.n_samples) + " samples do not fit in memory");
 }
 
+[[noreturn, gnu::cold]] void fail_sample_count(std::uint64_t n_samples) {
+    throw Failure("SEG-Y cannot hold " + std::to_string(n_samples) + " samples per trace: its sample-count " +
+                  "fields are 16 bits wide (at most " + std::to_string(kMaxSamplesPerTrace) + ")");
+}
+
 [[noreturn, gnu::cold]] void fail_too_few_samples(std::size_t length) {
     const std::string len = std::to_string(length);
     throw InternalFault("index out of bounds: the len is " + len + " but the index is " + len);
@@ -160,7 +165,10 @@ ByteBuffer build_segy(const SegyWriteRequest& request) {
     const std::int16_t format_code = ieee ? kIeeeFloat32 : kInt16;
     const std::size_t sample_bytes = bytes_per_sample(format_code);
     const std::int16_t interval = interval_word(request.sample_interval_ns);
-    // The 16-bit count fields keep the low 16 bits; the traces still carry every sample.
+    // The count fields are 16 bits, read as unsigned by revision-2 readers: 40000 is the
+    // bit pattern of -25536. A longer trace cannot be described at all, and writing the
+    // low 16 bits would give a file whose headers disagree with its traces: refused.
+    if (request.n_samples > kMaxSamplesPerTrace) fail_sample_count(request.n_samples);
     const auto sample_count = static_cast<std::int16_t>(static_cast<std::uint16_t>(request.n_samples));
 
     // 3600 + n_traces × (240 + n_samples × B), never wrapping.

@@ -30,6 +30,9 @@ std::array<std::uint8_t, kTextHeaderSize> build_text_header(std::string_view des
 // What write_segy writes. `traces` is trace-major: sample s of trace k is element
 // k × n_samples + s; values past the first n_traces × n_samples are ignored. A trace
 // without a coordinate (the span is shorter or empty) gets 0.
+// The most samples per trace that the 16-bit sample-count fields can describe.
+inline constexpr std::uint64_t kMaxSamplesPerTrace = 65535;
+
 struct SegyWriteRequest {
     SampleView traces;
     std::uint64_t n_traces = 0;
@@ -42,8 +45,8 @@ struct SegyWriteRequest {
     std::int16_t measurement_system = 1;
 };
 
-// The whole file as bytes. Throws Failure when its size does not fit in memory or
-// cannot be allocated, and InternalFault ("index out of bounds: ...") when `traces`
+// The whole file as bytes. Throws Failure when n_samples exceeds kMaxSamplesPerTrace,
+// when the file's size does not fit in memory or cannot be allocated, and InternalFault ("index out of bounds: ...") when `traces`
 // holds fewer than n_traces × n_samples values.
 ByteBuffer build_segy(const SegyWriteRequest& request);
 
