@@ -5,6 +5,10 @@
 # Configuration is pinned here, in one place, for every target that includes it:
 #   POCKETFFT_CACHE_SIZE=0       no plan cache: every transform is planned afresh
 #   POCKETFFT_NO_MULTITHREADING  no threads: every call runs on the caller's thread
+#   POCKETFFT_NO_VECTORS         scratch memory from plain malloc: the vector build takes it
+#                                from aligned_alloc(64, size) with sizes that are not multiples
+#                                of 64, which strict C11 and the sanitizers refuse. The vectors
+#                                only batch multi-dimensional transforms; 1-D results are the same.
 set(ORVEK_POCKETFFT_SHA256 "dcab84d9578aef89a1ce5e2ae17858ece358be88f549803f36b82003c1b407d1")
 set(ORVEK_POCKETFFT_RELATIVE "pythonic/numpy/fft/pocketfft.hpp")
 
@@ -36,4 +40,5 @@ file(WRITE "${ORVEK_POCKETFFT_LICENSE}" "${orvek_pocketfft_notice}")
 
 add_library(orvek_pocketfft INTERFACE)
 target_include_directories(orvek_pocketfft SYSTEM INTERFACE "${orvek_pocketfft_dir}")
-target_compile_definitions(orvek_pocketfft INTERFACE POCKETFFT_CACHE_SIZE=0 POCKETFFT_NO_MULTITHREADING)
+target_compile_definitions(orvek_pocketfft INTERFACE POCKETFFT_CACHE_SIZE=0 POCKETFFT_NO_MULTITHREADING
+                                                     POCKETFFT_NO_VECTORS)
