@@ -392,9 +392,12 @@ def test_lists_tuples_and_arrays_give_identical_results(name):
     fn, params, _ = FUNCTIONS[name]
     rng = np.random.default_rng(RNG_SEED + 2)
     wide = rng.standard_normal(101) * 100.0  # float64 values, rounded to 32 bits on entry
-    expected = fn(wide.astype(f32).tolist(), *params)
-    for data in (wide.tolist(), tuple(wide.tolist()), wide, wide.astype(f32), list(wide.astype(f32)),
-                 wide.astype(f32)[::-1][::-1].copy(), memoryview(wide.astype(f32))):
+    narrow = wide.astype(f32)
+    expected = fn(narrow.tolist(), *params)
+    read_only = narrow.copy()
+    read_only.setflags(write=False)  # as a memory-mapped file gives it
+    for data in (wide.tolist(), tuple(wide.tolist()), wide, narrow, list(narrow), memoryview(narrow),
+                 np.repeat(narrow, 2)[::2], read_only, narrow.astype(">f4")):
         assert fn(data, *params) == expected
     ints = [3, -1, 4, 1, -5, 9, 2, 6]
     assert fn(ints, *params) == fn(np.array(ints, dtype=f32), *params) == fn([float(v) for v in ints], *params)
