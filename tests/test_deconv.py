@@ -150,6 +150,25 @@ def test_randomised_calls_match_the_model(seed):
     assert bits(call(data, n_traces, n_samples, operator_length, gap, pre_whitening)) == bits(want)
 
 
+@pytest.mark.parametrize("gap", [1, 3], ids=["spike", "gapped"])
+def test_each_trace_keeps_its_own_fate_among_its_neighbours(gap):
+    # Traces are solved several at a time: neighbours of every kind must not mix.
+    rng = random.Random(gap)
+    kinds = [
+        [rng.gauss(0, 1) for _ in range(24)],           # ordinary
+        [1.0] * 24,                                      # singular without pre-whitening
+        [1e-20 * rng.choice([-1, 1]) for _ in range(24)],  # no energy
+        [rng.gauss(0, 1) for _ in range(24)],
+        [0.0] * 24,
+        [1.0, -1.0] * 12,                                # ties in every pivot column
+        [rng.gauss(0, 1) for _ in range(24)],
+    ]
+    data = [v for trace in kinds for v in trace]
+    want = deconvolve(data, 7, 24, 6, gap, 0.0)
+    assert bits(call(data, 7, 24, 6, gap, 0.0)) == bits(want)
+    assert want[24:48] == kinds[1]  # the singular trace passed through
+
+
 def test_gap_zero_and_one_are_spiking_deconvolution():
     data = random_traces(5, 3, 70)
     spike = orvek_core.apply_spike_deconv(data, 3, 70, 12, 0.02)

@@ -93,7 +93,7 @@ void auto_correlate_into(std::span<const double> values, std::span<double> r) {
 
 // Scratch of the solver, kept across the traces of one call.
 struct SolverScratch {
-    std::vector<double> augmented;    // m + 1 columns of m, column by column
+    std::vector<double> augmented;    // m + 1 columns of m rows and padding, column by column
     std::vector<double> multipliers;  // f of each row below the pivot
     std::vector<double> x;
 };
@@ -102,7 +102,9 @@ struct SolverScratch {
 // the m = rhs.size() unknowns into scratch.x. False when the system is (near) singular.
 // The matrix is stored column by column, so that the pivot search, the multipliers and
 // each column's update run over contiguous rows; every element still goes through
-// exactly A[k][l] − A[c][l] × f with f = A[k][c] / A[c][c].
+// exactly A[k][l] − A[c][l] × f with f = A[k][c] / A[c][c]. Columns are padded to whole
+// vectors with rows that start as zeros, so the updates run in whole aligned groups of
+// four rows: what they compute in the padding is never read.
 ORVEK_SIMD_CLONES
 bool solve_toeplitz_into(std::span<const double> r, std::span<const double> rhs, SolverScratch& scratch) {
     const std::size_t m = rhs.size();
@@ -111,16 +113,24 @@ bool solve_toeplitz_into(std::span<const double> r, std::span<const double> rhs,
     if (std::fabs(r[0]) < kTiny) return false;
 
     const std::size_t last_lag = r.size() - 1;
-    scratch.augmented.resize(m * (m + 1));
-    scratch.multipliers.resize(m);
-    double* a = scratch.augmented.data();  // A[k][l] is a[l * m + k]
+    const std::size_t stride = (m + 3) / 4 * 4;
+    scratch.augmented.assign(stride * (m + 1), 0.0);
+    scratch.multipliers.assign(stride, 0.0);
+    double* a = scratch.augmented.data();  // A[k][l] is a[l * stride + k]
     double* f = scratch.multipliers.data();
-    for (std::size_t l = 0; l < m; ++l)
-        for (std::size_t k = 0; k < m; ++k) a[l * m + k] = r[std::min(k > l ? k - l : l - k, last_lag)];
-    std::copy(rhs.begin(), rhs.end(), a + m * m);
+    for (std::size_t l = 0; l < m; ++l) {
+        double* column = a + l * stride;
+        if (last_lag + 1 >= m) {  // every lag is at hand: r[l], …, r[1] above the diagonal, r[0], … below
+            std::reverse_copy(r.begin() + 1, r.begin() + l + 1, column);
+            std::copy(r.begin(), r.begin() + (m - l), column + l);
+        } else {
+            for (std::size_t k = 0; k < m; ++k) column[k] = r[std::min(k > l ? k - l : l - k, last_lag)];
+        }
+    }
+    std::copy(rhs.begin(), rhs.end(), a + m * stride);
 
     for (std::size_t c = 0; c < m; ++c) {
-        const double* column = a + c * m;
+        const double* column = a + c * stride;
         std::size_t pivot = c;
         double largest = std::fabs(column[c]);
         for (std::size_t p = c + 1; p < m; ++p) {
@@ -132,23 +142,90 @@ bool solve_toeplitz_into(std::span<const double> r, std::span<const double> rhs,
         }
         if (largest < kTiny) return false;
         if (pivot != c)
-            for (std::size_t l = c; l <= m; ++l) std::swap(a[l * m + c], a[l * m + pivot]);
+            for (std::size_t l = c; l <= m; ++l) std::swap(a[l * stride + c], a[l * stride + pivot]);
         for (std::size_t k = c + 1; k < m; ++k) f[k] = column[k] / column[c];
         // column c below the pivot is never read again, so it is left as it is
+        const std::size_t group = std::min(m, (c + 4) / 4 * 4);  // the first group of rows after c's
         for (std::size_t l = c + 1; l <= m; ++l) {
-            double* target = a + l * m;
+            double* target = a + l * stride;
             const double top = target[c];
-            for (std::size_t k = c + 1; k < m; ++k) target[k] = target[k] - top * f[k];
+            for (std::size_t k = c + 1; k < group; ++k) target[k] = target[k] - top * f[k];
+            const f64x4 top4 = {top, top, top, top};
+            for (std::size_t k = group; k < m; k += 4)
+                store4(target + k, load4(target + k) - top4 * load4(f + k));
         }
     }
 
     double* x = scratch.x.data();
     for (std::size_t i = m; i-- > 0;) {
-        double s = a[m * m + i];
-        for (std::size_t l = i + 1; l < m; ++l) s = s - a[l * m + i] * x[l];
-        x[i] = s / a[i * m + i];
+        double s = a[m * stride + i];
+        for (std::size_t l = i + 1; l < m; ++l) s = s - a[l * stride + i] * x[l];
+        x[i] = s / a[i * stride + i];
     }
     return true;
+}
+
+// Four independent systems side by side, lane q of every group of four belonging to
+// system q: each lane goes through exactly the operations of solve_toeplitz_into on its
+// own system, with its own pivots and row swaps, so its solution has the same bits. All
+// four systems have m unknowns and m lags. Values are kept as plain doubles, four per
+// element (lane q of element e at [4e + q]), and loaded as unaligned vectors.
+struct SolverScratch4 {
+    std::vector<double> r, rhs;     // m elements each: the systems
+    std::vector<double> augmented;  // m + 1 columns of m rows, column by column
+    std::vector<double> multipliers;
+    std::vector<double> x;  // the solutions
+};
+
+// Returns bit q set when system q has a solution.
+ORVEK_SIMD_CLONES
+unsigned solve_toeplitz_x4(std::size_t m, SolverScratch4& s) {
+    unsigned solved = 0;
+    for (unsigned q = 0; q < 4; ++q)
+        if (!(std::fabs(s.r[q]) < kTiny)) solved |= 1u << q;
+    s.augmented.resize(4 * m * (m + 1));
+    s.multipliers.resize(4 * m);
+    s.x.assign(4 * m, 0.0);
+    double* a = s.augmented.data();  // A[k][l] of lane q is a[4 (l m + k) + q]
+    double* f = s.multipliers.data();
+    auto at = [&](std::size_t k, std::size_t l) { return a + 4 * (l * m + k); };
+    for (std::size_t l = 0; l < m; ++l) {
+        for (std::size_t k = 0; k < l; ++k) std::copy_n(&s.r[4 * (l - k)], 4, at(k, l));
+        for (std::size_t k = l; k < m; ++k) std::copy_n(&s.r[4 * (k - l)], 4, at(k, l));
+    }
+    std::copy(s.rhs.begin(), s.rhs.end(), at(0, m));
+
+    for (std::size_t c = 0; c < m; ++c) {
+        for (unsigned q = 0; q < 4; ++q) {
+            std::size_t pivot = c;
+            double largest = std::fabs(at(c, c)[q]);
+            for (std::size_t p = c + 1; p < m; ++p) {
+                const double magnitude = std::fabs(at(p, c)[q]);
+                if (magnitude > largest) {  // strictly: a tie keeps the upper row
+                    largest = magnitude;
+                    pivot = p;
+                }
+            }
+            if (largest < kTiny) solved &= ~(1u << q);  // this lane's later values are never used
+            if (pivot != c)
+                for (std::size_t l = c; l <= m; ++l) std::swap(at(c, l)[q], at(pivot, l)[q]);
+        }
+        const f64x4 pivot_value = load4(at(c, c));
+        for (std::size_t k = c + 1; k < m; ++k) store4(f + 4 * k, load4(at(k, c)) / pivot_value);
+        for (std::size_t l = c + 1; l <= m; ++l) {
+            const f64x4 top = load4(at(c, l));
+            for (std::size_t k = c + 1; k < m; ++k)
+                store4(at(k, l), load4(at(k, l)) - top * load4(f + 4 * k));
+        }
+    }
+
+    double* x = s.x.data();
+    for (std::size_t i = m; i-- > 0;) {
+        f64x4 sum = load4(at(i, m));
+        for (std::size_t l = i + 1; l < m; ++l) sum = sum - load4(at(i, l)) * load4(x + 4 * l);
+        store4(x + 4 * i, sum / load4(at(i, i)));
+    }
+    return solved;
 }
 
 // out[t] = x[t] − Σ c[q] × x[t − shift − q] over the q = 0 … c.size() − 1 with
@@ -227,60 +304,85 @@ std::optional<std::vector<double>> solve_toeplitz(std::span<const double> r, std
     return std::move(scratch.x);
 }
 
+namespace {
+
+// Both paths, four traces at a time (their systems are solved side by side). A gap of 0
+// or 1 is the spiking path: the right-hand side is the whitened zero lag alone, a trace
+// without energy comes out as zeros, and a[0] plays no part in the filter. Otherwise the
+// right-hand side holds the lags from `gap` on, and a trace without energy is copied.
+std::vector<double> deconvolve(std::span<const double> data, std::size_t n_traces, std::size_t n_samples,
+                               std::size_t operator_length, std::size_t gap, double pre_whitening) {
+    check_traces(data.size(), n_traces, n_samples, operator_length);
+    const std::size_t length = std::min(n_samples, operator_length);
+    const bool spiking = gap <= 1;
+    std::vector<double> output(n_traces * n_samples, 0.0);
+    std::vector<double> r(length), coefficients(length);
+    SolverScratch4 systems;
+    systems.r.resize(4 * length);
+    systems.rhs.resize(4 * length);
+
+    for (std::size_t first = 0; first < n_traces; first += 4) {
+        const std::size_t lanes = std::min<std::size_t>(4, n_traces - first);
+        unsigned has_energy = 0;
+        for (std::size_t q = 0; q < 4; ++q) {
+            // a lane without a trace of energy solves a harmless system: r = 1, 0, …
+            std::fill(r.begin(), r.end(), 0.0);
+            r[0] = 1.0;
+            double rhs_zero = 0.0;
+            if (q < lanes) {
+                auto_correlate_into(data.subspan((first + q) * n_samples, n_samples), r);
+                if (std::fabs(r[0]) < kTiny) {
+                    std::fill(r.begin(), r.end(), 0.0);
+                    r[0] = 1.0;
+                } else {
+                    has_energy |= 1u << q;
+                    rhs_zero = r[0] * (1.0 + pre_whitening);
+                }
+            }
+            for (std::size_t d = 0; d < length; ++d) {
+                // lags at or beyond L were not computed and count as zero
+                const double lag = gap < length && d < length - gap ? r[gap + d] : 0.0;
+                systems.rhs[4 * d + q] =
+                    spiking ? (d == 0 ? rhs_zero : 0.0) : (has_energy >> q & 1 ? lag : 0.0);
+            }
+            for (std::size_t d = 0; d < length; ++d) systems.r[4 * d + q] = r[d];
+            if (has_energy >> q & 1) systems.r[q] = rhs_zero;  // pre-whitening scales the zero lag only
+        }
+        const unsigned solved = solve_toeplitz_x4(length, systems);
+
+        for (std::size_t q = 0; q < lanes; ++q) {
+            const auto x = data.subspan((first + q) * n_samples, n_samples);
+            const auto out = std::span<double>(output).subspan((first + q) * n_samples, n_samples);
+            if (!(has_energy >> q & 1)) {
+                if (!spiking) std::copy(x.begin(), x.end(), out.begin());  // spiking: stays zero
+                continue;
+            }
+            if (!(solved >> q & 1)) {  // no usable solution: the trace passes through
+                std::copy(x.begin(), x.end(), out.begin());
+                continue;
+            }
+            for (std::size_t k = 0; k < length; ++k) coefficients[k] = systems.x[4 * k + q];
+            if (spiking)  // the prediction-error filter is 1, −a[1], −a[2], …: a[0] plays no part
+                subtract_prediction(x, std::span<const double>(coefficients).subspan(1), 1, out);
+            else
+                subtract_prediction(x, coefficients, gap, out);
+        }
+    }
+    return output;
+}
+
+}  // namespace
+
 std::vector<double> spike_deconvolution(std::span<const double> data, std::size_t n_traces,
                                         std::size_t n_samples, std::size_t operator_length,
                                         double pre_whitening) {
-    check_traces(data.size(), n_traces, n_samples, operator_length);
-    const std::size_t length = std::min(n_samples, operator_length);
-    std::vector<double> output(n_traces * n_samples, 0.0);
-    std::vector<double> r(length), rhs(length);
-    SolverScratch scratch;
-    for (std::size_t i = 0; i < n_traces; ++i) {
-        const auto x = data.subspan(i * n_samples, n_samples);
-        const auto out = std::span<double>(output).subspan(i * n_samples, n_samples);
-        auto_correlate_into(x, r);
-        if (std::fabs(r[0]) < kTiny) continue;  // no energy: the output stays zero
-        const double whitened = r[0] * (1.0 + pre_whitening);
-        r[0] = whitened;
-        std::fill(rhs.begin(), rhs.end(), 0.0);
-        rhs[0] = whitened;
-        if (!solve_toeplitz_into(r, rhs, scratch)) {
-            std::copy(x.begin(), x.end(), out.begin());
-            continue;
-        }
-        // the prediction-error filter is 1, −a[1], −a[2], …: a[0] plays no part
-        subtract_prediction(x, std::span<const double>(scratch.x).subspan(1), 1, out);
-    }
-    return output;
+    return deconvolve(data, n_traces, n_samples, operator_length, 1, pre_whitening);
 }
 
 std::vector<double> gapped_deconvolution(std::span<const double> data, std::size_t n_traces,
                                          std::size_t n_samples, std::size_t operator_length, std::size_t gap,
                                          double pre_whitening) {
-    if (gap <= 1) return spike_deconvolution(data, n_traces, n_samples, operator_length, pre_whitening);
-    check_traces(data.size(), n_traces, n_samples, operator_length);
-    const std::size_t length = std::min(n_samples, operator_length);
-    std::vector<double> output(n_traces * n_samples, 0.0);
-    std::vector<double> r(length), rhs(length);
-    SolverScratch scratch;
-    for (std::size_t i = 0; i < n_traces; ++i) {
-        const auto x = data.subspan(i * n_samples, n_samples);
-        const auto out = std::span<double>(output).subspan(i * n_samples, n_samples);
-        auto_correlate_into(x, r);
-        if (std::fabs(r[0]) < kTiny) {  // no energy: the trace passes through
-            std::copy(x.begin(), x.end(), out.begin());
-            continue;
-        }
-        // lags at or beyond L were not computed and count as zero
-        for (std::size_t d = 0; d < length; ++d) rhs[d] = gap < length && d < length - gap ? r[gap + d] : 0.0;
-        r[0] = r[0] * (1.0 + pre_whitening);
-        if (!solve_toeplitz_into(r, rhs, scratch)) {
-            std::copy(x.begin(), x.end(), out.begin());
-            continue;
-        }
-        subtract_prediction(x, scratch.x, gap, out);
-    }
-    return output;
+    return deconvolve(data, n_traces, n_samples, operator_length, gap, pre_whitening);
 }
 
 }  // namespace orvek::dsp
