@@ -26,8 +26,8 @@ namespace {
 
 inline constexpr std::size_t kLanes = 4;  // output samples per group (one AVX2 vector)
 // Output samples per block. The work runs one block of samples at a time, so that the
-// running sums and the tables of a block stay in the nearest cache while every input
-// trace passes through.
+// running sums and the tables of a block stay in cache while every input trace passes
+// through; blocks much smaller than this measured slower (more rows to set up per trace).
 inline constexpr std::size_t kBlock = 192;
 inline constexpr std::size_t kGroupsPerBlock = kBlock / kLanes;
 
@@ -146,34 +146,65 @@ TravelTimeTables build_tables(const ProfileView& input, const MigrationParameter
     return t;
 }
 
-// Adds f × D[j][i0 + 1] + (1 − f) × D[j][i0] of one input trace at one offset, for the
-// groups [first, last) of one block, to the sums of the output traces j − d (`behind`)
-// and j + d (`ahead`) over that block; either may be absent.
-struct Spread {
-    const unsigned char* trace;
-    std::ptrdiff_t sample_stride;
-    const Group* groups;
-    const std::int64_t* byte_offset;
-    std::size_t first, last;
-    double* behind;
-    double* ahead;
+// The rows of the tables that reach into one block of samples, with their groups there.
+struct BlockRow {
+    std::size_t row;
+    std::size_t offset_traces;  // d
+    std::size_t first, last;    // the groups of the block that the row uses lie in [first, last)
 };
 
-void spread_baseline(const Spread& s) {
-    for (std::size_t g = s.first; g < s.last; ++g) {
-        const Group& group = s.groups[g];
-        for (std::size_t q = 0; q < kLanes; ++q) {
-            const double f = group.next[q];
-            if (std::signbit(f)) continue;
-            const std::size_t l = g * kLanes + q;
-            double here, after;
-            std::memcpy(&here, s.trace + s.byte_offset[l], sizeof here);
-            std::memcpy(&after, s.trace + s.byte_offset[l] + s.sample_stride, sizeof after);
-            const double contribution = f * after + (1.0 - f) * here;
-            if (s.behind) s.behind[l] = s.behind[l] + contribution;
-            if (s.ahead) s.ahead[l] = s.ahead[l] + contribution;
-        }
+// Input trace j and what it adds to over one block: for each row of offset d, the sums of
+// output traces j − d (behind) and j + d (ahead), held in a ring of `ring_rows` rows of
+// kBlock sums where trace k has row k mod ring_rows (trace j has `slot`).
+struct TraceSpread {
+    const unsigned char* trace;
+    std::ptrdiff_t sample_stride;
+    const TravelTimeTables* tables;
+    std::size_t block;
+    const BlockRow* rows;
+    std::size_t n_rows;
+    double* ring;
+    std::size_t ring_rows, slot;
+    std::size_t j, n_traces;
+};
+
+// Calls add(row, behind, ahead) for each row in increasing d with the sums it reaches
+// (nullptr for a side that lies outside the profile), until neither side does.
+template <class Add>
+inline void for_each_reached(const TraceSpread& s, Add&& add) {
+    for (std::size_t i = 0; i < s.n_rows; ++i) {
+        const BlockRow& row = s.rows[i];
+        const std::size_t d = row.offset_traces;  // d < ring_rows
+        double* const behind =
+            d <= s.j ? s.ring + (s.slot >= d ? s.slot - d : s.slot + s.ring_rows - d) * kBlock : nullptr;
+        double* const ahead =
+            d > 0 && d < s.n_traces - s.j
+                ? s.ring + (s.slot + d < s.ring_rows ? s.slot + d : s.slot + d - s.ring_rows) * kBlock
+                : nullptr;
+        if (!behind && !ahead) break;  // the rows come in increasing d
+        add(row, behind, ahead);
     }
+}
+
+void spread_baseline(const TraceSpread& s) {
+    for_each_reached(s, [&](const BlockRow& row, double* behind, double* ahead) {
+        const Group* groups = s.tables->groups_of(s.block, row.row);
+        const std::int64_t* byte_offset = s.tables->offsets_of(s.block, row.row);
+        for (std::size_t g = row.first; g < row.last; ++g) {
+            const Group& group = groups[g];
+            for (std::size_t q = 0; q < kLanes; ++q) {
+                const double f = group.next[q];
+                if (std::signbit(f)) continue;
+                const std::size_t l = g * kLanes + q;
+                double here, after;
+                std::memcpy(&here, s.trace + byte_offset[l], sizeof here);
+                std::memcpy(&after, s.trace + byte_offset[l] + s.sample_stride, sizeof after);
+                const double contribution = f * after + (1.0 - f) * here;
+                if (behind) behind[l] = behind[l] + contribution;
+                if (ahead) ahead[l] = ahead[l] + contribution;
+            }
+        }
+    });
 }
 
 #ifdef ORVEK_MIGRATION_AVX2
@@ -202,18 +233,12 @@ constexpr PermuteTable make_permute_table() {
 constexpr PermuteTable kPermute = make_permute_table();
 
 template <bool kContiguous, bool kBehind, bool kAhead>
-__attribute__((target("avx2"))) void spread_avx2_to(const Spread& s) {
-    // locals: the stores below could otherwise alias the fields of `s`
-    const auto* trace = reinterpret_cast<const double*>(s.trace);
-    const Group* const groups = s.groups;
-    const std::int64_t* const byte_offset = s.byte_offset;
-    double* const behind = s.behind;
-    double* const ahead = s.ahead;
-    const std::size_t last = s.last;
+__attribute__((target("avx2"), always_inline)) inline void spread_row_avx2(
+    const double* trace, __m256i step, const Group* groups, const std::int64_t* byte_offset,
+    std::size_t first, std::size_t last, double* behind, double* ahead) {
     const __m256d zero = _mm256_setzero_pd();
     const __m256d one = _mm256_set1_pd(1.0);
-    const __m256i step = _mm256_set1_epi64x(s.sample_stride);
-    for (std::size_t g = s.first; g < last; ++g) {
+    for (std::size_t g = first; g < last; ++g) {
         const Group& group = groups[g];
         const __m256d f = _mm256_loadu_pd(group.next);
         __m256d here, after;
@@ -234,25 +259,39 @@ __attribute__((target("avx2"))) void spread_avx2_to(const Spread& s) {
         }
         const __m256d contribution = _mm256_blendv_pd(
             _mm256_add_pd(_mm256_mul_pd(f, after), _mm256_mul_pd(_mm256_sub_pd(one, f), here)), zero, f);
-        double* const at_behind = behind + g * kLanes;
-        double* const at_ahead = ahead + g * kLanes;
-        if (kBehind) _mm256_storeu_pd(at_behind, _mm256_add_pd(_mm256_loadu_pd(at_behind), contribution));
-        if (kAhead) _mm256_storeu_pd(at_ahead, _mm256_add_pd(_mm256_loadu_pd(at_ahead), contribution));
+        if (kBehind) {
+            double* const at = behind + g * kLanes;
+            _mm256_storeu_pd(at, _mm256_add_pd(_mm256_loadu_pd(at), contribution));
+        }
+        if (kAhead) {
+            double* const at = ahead + g * kLanes;
+            _mm256_storeu_pd(at, _mm256_add_pd(_mm256_loadu_pd(at), contribution));
+        }
     }
 }
 
 template <bool kContiguous>
-__attribute__((target("avx2"))) void spread_avx2(const Spread& s) {
-    if (s.behind && s.ahead)
-        spread_avx2_to<kContiguous, true, true>(s);
-    else if (s.behind)
-        spread_avx2_to<kContiguous, true, false>(s);
-    else
-        spread_avx2_to<kContiguous, false, true>(s);
+__attribute__((target("avx2"))) void spread_avx2(const TraceSpread& s) {
+    const auto* trace = reinterpret_cast<const double*>(s.trace);
+    const __m256i step = _mm256_set1_epi64x(s.sample_stride);
+    for_each_reached(
+        s, [&](const BlockRow& row, double* behind, double* ahead) __attribute__((target("avx2"))) {
+            const Group* groups = s.tables->groups_of(s.block, row.row);
+            const std::int64_t* byte_offset = s.tables->offsets_of(s.block, row.row);
+            if (behind && ahead)
+                spread_row_avx2<kContiguous, true, true>(trace, step, groups, byte_offset, row.first,
+                                                         row.last, behind, ahead);
+            else if (behind)
+                spread_row_avx2<kContiguous, true, false>(trace, step, groups, byte_offset, row.first,
+                                                          row.last, behind, ahead);
+            else
+                spread_row_avx2<kContiguous, false, true>(trace, step, groups, byte_offset, row.first,
+                                                          row.last, behind, ahead);
+        });
 }
 #endif
 
-using SpreadKernel = void (*)(const Spread&);
+using SpreadKernel = void (*)(const TraceSpread&);
 
 SpreadKernel select_kernel(std::ptrdiff_t sample_stride) {
 #ifdef ORVEK_MIGRATION_AVX2
@@ -288,46 +327,37 @@ void migrate(const ProfileView& input, const MigrationParameters& parameters, do
     const std::size_t reach = t.rows.back().offset_traces;  // the largest offset that contributes
     const std::size_t ring_rows = std::min(n_traces, 2 * reach + 1);
     std::vector<double> ring(ring_rows * kBlock, 0.0);
-    // ring slot of trace k = k mod ring_rows, without a division in the inner loops:
-    // slot_of_j is that of the current input trace j
-    auto sums_at = [&](std::size_t slot) { return &ring[slot * kBlock]; };
-    auto sums_of = [&](std::size_t k) { return sums_at(k % ring_rows); };
+    std::vector<BlockRow> block_rows;
+    block_rows.reserve(n_rows);
 
     for (std::size_t block = 0; block < n_samples; block += kBlock) {
         const std::size_t block_end = std::min(n_samples, block + kBlock);
+        block_rows.clear();
+        for (std::size_t r = 0; r < n_rows; ++r) {
+            const auto& row = t.rows[r];
+            if (row.last <= block || row.first >= block_end) continue;
+            block_rows.push_back({r, row.offset_traces, (std::max(row.first, block) - block) / kLanes,
+                                  (std::min(row.last, block_end) - block + kLanes - 1) / kLanes});
+        }
         // Output trace k over this block, once every input trace of its window has added to it.
         auto finish = [&](std::size_t k) {
-            double* sums = sums_of(k);
+            double* sums = &ring[k % ring_rows * kBlock];
             const double* behind = side(k);
             const double* ahead = side(n_traces - 1 - k);
             double* out = output + k * n_samples;
             for (std::size_t l = block; l < block_end; ++l) {
                 const double count = t.used_at_zero[l] + behind[l] + ahead[l];
-                out[l] = sums[l - block] / std::max(count, 1.0);
+                out[l] = sums[l - block] / (count > 1.0 ? count : 1.0);
             }
             std::fill(sums, sums + kBlock, 0.0);
         };
 
-        for (std::size_t j = 0, slot = 0; j < n_traces; ++j, slot = slot + 1 == ring_rows ? 0 : slot + 1) {
-            Spread s{};
-            s.trace = input.data + static_cast<std::ptrdiff_t>(j) * input.trace_stride;
-            s.sample_stride = input.sample_stride;
-            for (std::size_t r = 0; r < n_rows; ++r) {
-                const auto& row = t.rows[r];
-                const std::size_t d = row.offset_traces;  // d < ring_rows
-                s.behind = d <= j ? sums_at(slot >= d ? slot - d : slot + ring_rows - d) : nullptr;
-                s.ahead = d > 0 && d < n_traces - j
-                              ? sums_at(slot + d < ring_rows ? slot + d : slot + d - ring_rows)
-                              : nullptr;
-                if (!s.behind && !s.ahead) break;  // the rows come in increasing d
-                if (row.last <= block || row.first >= block_end) continue;
-                s.first = (std::max(row.first, block) - block) / kLanes;
-                s.last = (std::min(row.last, block_end) - block + kLanes - 1) / kLanes;
-                s.groups = t.groups_of(block, r);
-                s.byte_offset = t.offsets_of(block, r);
-                spread(s);
-            }
-            if (j >= reach) finish(j - reach);  // no later input trace reaches it
+        TraceSpread s{nullptr,     input.sample_stride, &t, block, block_rows.data(), block_rows.size(),
+                      ring.data(), ring_rows,           0,  0,     n_traces};
+        for (s.j = 0, s.slot = 0; s.j < n_traces; ++s.j, s.slot = s.slot + 1 == ring_rows ? 0 : s.slot + 1) {
+            s.trace = input.data + static_cast<std::ptrdiff_t>(s.j) * input.trace_stride;
+            if (!block_rows.empty()) spread(s);
+            if (s.j >= reach) finish(s.j - reach);  // no later input trace reaches it
         }
         for (std::size_t k = n_traces - reach; k < n_traces; ++k) finish(k);
     }
