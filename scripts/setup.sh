@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 # ---- 1. Debian packages ------------------------------------------------------------
-packages=(g++ make git libgtest-dev libbenchmark-dev)
+packages=(g++ make git libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
