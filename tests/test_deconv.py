@@ -127,6 +127,8 @@ CASES = [
     (2, 24, 1, 3, 0.01),
     (2, 48, 20, 1, -1.0),     # whitened zero lag 0: every trace passes through
     (2, 48, 20, 4, -1.0),
+    (2, 90, 66, 1, 0.01),     # long operators are solved trace by trace
+    (2, 90, 70, 3, 0.02),
 ]
 
 

@@ -306,66 +306,92 @@ std::optional<std::vector<double>> solve_toeplitz(std::span<const double> r, std
 
 namespace {
 
-// Both paths, four traces at a time (their systems are solved side by side). A gap of 0
-// or 1 is the spiking path: the right-hand side is the whitened zero lag alone, a trace
-// without energy comes out as zeros, and a[0] plays no part in the filter. Otherwise the
-// right-hand side holds the lags from `gap` on, and a trace without energy is copied.
+// One trace's system: its autocorrelation with the zero lag pre-whitened (which scales
+// the matrix diagonal only) into r, and the right-hand side into rhs. Spiking (gap 0 or
+// 1): the whitened zero lag alone; gapped: the unwhitened lags from `gap` on, those at
+// or beyond L counting as zero since they were not computed. False for a trace without
+// energy (|r[0]| < 1e-30), which has no system.
+bool design_system(std::span<const double> x, std::size_t gap, double pre_whitening, std::span<double> r,
+                   std::span<double> rhs) {
+    const std::size_t length = r.size();
+    auto_correlate_into(x, r);
+    if (std::fabs(r[0]) < kTiny) return false;
+    const double whitened = r[0] * (1.0 + pre_whitening);
+    for (std::size_t d = 0; d < length; ++d) {
+        if (gap <= 1)
+            rhs[d] = d == 0 ? whitened : 0.0;
+        else
+            rhs[d] = gap < length && d < length - gap ? r[gap + d] : 0.0;
+    }
+    r[0] = whitened;
+    return true;
+}
+
+// One trace's output. Without energy: zeros when spiking (the output starts as zeros),
+// the trace itself when gapped; without a solution: the trace itself; otherwise the
+// trace less its prediction. The spiking prediction-error filter is 1, −a[1], −a[2], …:
+// a[0] plays no part.
+void filter_trace(std::span<const double> x, bool has_energy, const double* solution, std::size_t length,
+                  std::size_t gap, std::span<double> out) {
+    if (!has_energy && gap <= 1) return;
+    if (!has_energy || solution == nullptr) {
+        std::copy(x.begin(), x.end(), out.begin());
+        return;
+    }
+    if (gap <= 1)
+        subtract_prediction(x, std::span<const double>(solution + 1, length - 1), 1, out);
+    else
+        subtract_prediction(x, std::span<const double>(solution, length), gap, out);
+}
+
+// Operators up to this length are solved four traces at a time; longer ones one by one,
+// so the solver never holds more than one L × (L + 1) system of a long operator.
+inline constexpr std::size_t kBatchedLength = 64;
+
 std::vector<double> deconvolve(std::span<const double> data, std::size_t n_traces, std::size_t n_samples,
                                std::size_t operator_length, std::size_t gap, double pre_whitening) {
     check_traces(data.size(), n_traces, n_samples, operator_length);
     const std::size_t length = std::min(n_samples, operator_length);
-    const bool spiking = gap <= 1;
     std::vector<double> output(n_traces * n_samples, 0.0);
-    std::vector<double> r(length), coefficients(length);
+    auto trace = [&](std::size_t i) { return data.subspan(i * n_samples, n_samples); };
+    auto out = [&](std::size_t i) { return std::span<double>(output).subspan(i * n_samples, n_samples); };
+    std::vector<double> r(length), rhs(length);
+
+    if (length > kBatchedLength) {
+        SolverScratch scratch;
+        for (std::size_t i = 0; i < n_traces; ++i) {
+            const bool has_energy = design_system(trace(i), gap, pre_whitening, r, rhs);
+            const bool solved = has_energy && solve_toeplitz_into(r, rhs, scratch);
+            filter_trace(trace(i), has_energy, solved ? scratch.x.data() : nullptr, length, gap, out(i));
+        }
+        return output;
+    }
+
     SolverScratch4 systems;
     systems.r.resize(4 * length);
     systems.rhs.resize(4 * length);
-
+    std::vector<double> solution(length);
     for (std::size_t first = 0; first < n_traces; first += 4) {
         const std::size_t lanes = std::min<std::size_t>(4, n_traces - first);
         unsigned has_energy = 0;
         for (std::size_t q = 0; q < 4; ++q) {
-            // a lane without a trace of energy solves a harmless system: r = 1, 0, …
-            std::fill(r.begin(), r.end(), 0.0);
-            r[0] = 1.0;
-            double rhs_zero = 0.0;
-            if (q < lanes) {
-                auto_correlate_into(data.subspan((first + q) * n_samples, n_samples), r);
-                if (std::fabs(r[0]) < kTiny) {
-                    std::fill(r.begin(), r.end(), 0.0);
-                    r[0] = 1.0;
-                } else {
-                    has_energy |= 1u << q;
-                    rhs_zero = r[0] * (1.0 + pre_whitening);
-                }
+            if (q < lanes && design_system(trace(first + q), gap, pre_whitening, r, rhs)) {
+                has_energy |= 1u << q;
+            } else {  // a lane without a system of its own solves a harmless one: r = 1, 0, …
+                std::fill(r.begin(), r.end(), 0.0);
+                std::fill(rhs.begin(), rhs.end(), 0.0);
+                r[0] = 1.0;
             }
             for (std::size_t d = 0; d < length; ++d) {
-                // lags at or beyond L were not computed and count as zero
-                const double lag = gap < length && d < length - gap ? r[gap + d] : 0.0;
-                systems.rhs[4 * d + q] =
-                    spiking ? (d == 0 ? rhs_zero : 0.0) : (has_energy >> q & 1 ? lag : 0.0);
+                systems.r[4 * d + q] = r[d];
+                systems.rhs[4 * d + q] = rhs[d];
             }
-            for (std::size_t d = 0; d < length; ++d) systems.r[4 * d + q] = r[d];
-            if (has_energy >> q & 1) systems.r[q] = rhs_zero;  // pre-whitening scales the zero lag only
         }
         const unsigned solved = solve_toeplitz_x4(length, systems);
-
         for (std::size_t q = 0; q < lanes; ++q) {
-            const auto x = data.subspan((first + q) * n_samples, n_samples);
-            const auto out = std::span<double>(output).subspan((first + q) * n_samples, n_samples);
-            if (!(has_energy >> q & 1)) {
-                if (!spiking) std::copy(x.begin(), x.end(), out.begin());  // spiking: stays zero
-                continue;
-            }
-            if (!(solved >> q & 1)) {  // no usable solution: the trace passes through
-                std::copy(x.begin(), x.end(), out.begin());
-                continue;
-            }
-            for (std::size_t k = 0; k < length; ++k) coefficients[k] = systems.x[4 * k + q];
-            if (spiking)  // the prediction-error filter is 1, −a[1], −a[2], …: a[0] plays no part
-                subtract_prediction(x, std::span<const double>(coefficients).subspan(1), 1, out);
-            else
-                subtract_prediction(x, coefficients, gap, out);
+            for (std::size_t k = 0; k < length; ++k) solution[k] = systems.x[4 * k + q];
+            filter_trace(trace(first + q), has_energy >> q & 1, solved >> q & 1 ? solution.data() : nullptr,
+                         length, gap, out(first + q));
         }
     }
     return output;
