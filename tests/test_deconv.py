@@ -171,6 +171,18 @@ def test_each_trace_keeps_its_own_fate_among_its_neighbours(gap):
     assert want[24:48] == kinds[1]  # the singular trace passed through
 
 
+@pytest.mark.parametrize("gap", [1, 2], ids=["spike", "gapped"])
+def test_non_finite_samples_stay_in_their_trace(gap):
+    data = random_traces(12, 3, 20)
+    data[25] = math.nan
+    data[47] = math.inf
+    got = call(data, 3, 20, 5, gap)
+    want = deconvolve(data, 3, 20, 5, gap)
+    assert [math.isnan(v) for v in got] == [math.isnan(v) for v in want]
+    assert bits(v for v in got if not math.isnan(v)) == bits(v for v in want if not math.isnan(v))
+    assert bits(got[:20]) == bits(want[:20])  # the first trace is untouched by the others
+
+
 def test_gap_zero_and_one_are_spiking_deconvolution():
     data = random_traces(5, 3, 70)
     spike = orvek_core.apply_spike_deconv(data, 3, 70, 12, 0.02)
