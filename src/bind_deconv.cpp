@@ -20,7 +20,7 @@ dsp::ProfileView to_profile(PyObject* object) {
 }  // namespace
 
 Ref call_apply_kirchhoff_migration(const Args& args) {
-    to_profile(args[0]);
+    to_profile(args[0]);  // `data` is converted first: its TypeError wins over the others
     dsp::MigrationParameters parameters;
     parameters.velocity_m_ns = to_f64(args[1], "velocity_m_ns");
     parameters.sample_interval_ns = to_f64(args[2], "sample_interval_ns");
