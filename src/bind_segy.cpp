@@ -9,7 +9,8 @@ namespace orvek::py {
 
 Ref call_parse_segy(const Args& args) {
     const std::string_view path = to_text(args[0], "path");
-    return survey_object(segy::parse_segy(std::string(path), read_file(path)));
+    SequentialFile file(path);
+    return survey_object(segy::read_segy(std::string(path), file));
 }
 
 Ref call_write_segy(const Args& args) {

@@ -22,6 +22,10 @@
 #include "core/bytes.hpp"
 #include "types/survey.hpp"
 
+namespace orvek {
+class SequentialFile;
+}
+
 namespace orvek::segy {
 
 // ---- blocks ------------------------------------------------------------------
@@ -156,10 +160,10 @@ inline float apply_coordinate_scalar(std::int32_t value, std::int16_t scalar) no
 // otherwise each trace header's own sample count walks the file and `trace_data` holds
 // only the sample bytes of the whole traces found. `path` is stored as given.
 // Throws Failure with the reader's message when the file cannot be read as SEG-Y.
-// The buffer of the whole file becomes the record's `trace_data` (the trace bytes are
-// moved to its front), so reading costs no second copy of the file.
-Survey parse_segy(std::string path, ByteBuffer file);
-// The same from borrowed bytes, which are copied first.
+// The trace area is copied from `file` into the record's `trace_data`.
 Survey parse_segy(std::string path, std::span<const std::uint8_t> file);
+// The same straight from an open file: the headers are read first, then the trace
+// area goes directly into `trace_data`, so reading costs no second copy of the file.
+Survey read_segy(std::string path, SequentialFile& file);
 
 }  // namespace orvek::segy
