@@ -187,6 +187,36 @@ void open_float_buffer(PyObject* object, FloatBuffer& buffer) {
     buffer.size = static_cast<std::size_t>(buffer.view.shape[0]);
 }
 
+// One item through float(), held by the caller while its __float__ or __index__ runs.
+inline double item_value(PyObject* item, const char* name) {
+    const double value = PyFloat_AsDouble(item);
+    if (value == -1.0 && PyErr_Occurred()) throw argument_failure(name);
+    return value;
+}
+
+// An exact list or tuple, read by index the way its own iterator reads it: the step
+// stops as soon as the index reaches the current length, so a list that some item's
+// __float__ shrinks or extends is followed exactly as iteration would follow it. An
+// exact float runs no Python code while it converts (nothing can change the sequence,
+// so its own reference suffices and the length stays as read); any other item is held
+// while it converts, and the length is read again afterwards.
+template <class T, Py_ssize_t (*length_of)(PyObject*), PyObject* (*item_at)(PyObject*, Py_ssize_t)>
+void collect_indexed(PyObject* sequence, const char* name, std::vector<T>& out) {
+    const Ref held = Ref::borrow(sequence);
+    Py_ssize_t length = length_of(sequence);
+    out.reserve(static_cast<std::size_t>(length));  // the items already exist: the length is real
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        PyObject* item = item_at(sequence, i);
+        if (PyFloat_CheckExact(item)) {
+            out.push_back(static_cast<T>(PyFloat_AsDouble(item)));  // cannot fail
+            continue;
+        }
+        const Ref strong = Ref::borrow(item);
+        out.push_back(static_cast<T>(item_value(strong.get(), name)));
+        length = length_of(sequence);
+    }
+}
+
 // The item path: any object that passes the sequence check, iterated with a strong
 // reference to each item while it converts (its __float__ may change the sequence).
 template <class T>
@@ -199,6 +229,14 @@ void collect_items(PyObject* object, const char* name, std::vector<T>& out) {
         fail_type(object, "Sequence");
         throw argument_failure(name);
     }
+    if (PyList_CheckExact(object)) {
+        collect_indexed<T, PyList_Size, PyList_GetItem>(object, name, out);
+        return;
+    }
+    if (PyTuple_CheckExact(object)) {
+        collect_indexed<T, PyTuple_Size, PyTuple_GetItem>(object, name, out);
+        return;
+    }
     // The reported length is only a hint: capped, so that a lying __len__ costs nothing.
     constexpr Py_ssize_t kMaxHint = Py_ssize_t{1} << 20;
     const Py_ssize_t hint = PySequence_Size(object);
@@ -207,9 +245,7 @@ void collect_items(PyObject* object, const char* name, std::vector<T>& out) {
     Ref iterator = Ref::steal(PyObject_GetIter(object));
     if (!iterator) throw argument_failure(name);
     while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-        const double value = PyFloat_AsDouble(item.get());
-        if (value == -1.0 && PyErr_Occurred()) throw argument_failure(name);
-        out.push_back(static_cast<T>(value));
+        out.push_back(static_cast<T>(item_value(item.get(), name)));
     }
     if (PyErr_Occurred()) throw argument_failure(name);
 }

@@ -1,5 +1,9 @@
 """Argument binding of every callable: text signatures, the binding errors with their
-exact wording and precedence, and the conversion errors raised before a routine runs."""
+exact wording and precedence, the conversion errors raised before a routine runs, and
+how a sequence argument is read, whatever kind of sequence it is."""
+import collections
+
+import numpy as np
 import pytest
 
 import orvek_core
@@ -114,3 +118,118 @@ def test_failed_binding_changes_nothing():
         with pytest.raises(TypeError):
             call()
     assert record.get_history() == []
+
+
+# ---- sequence arguments ----------------------------------------------------------------
+
+# Two readers of a sequence argument: a filter reads 32-bit samples, the deconvolution
+# 64-bit ones. Equal outputs mean equal samples (n: how many samples the caller expects).
+READERS = {
+    "f32": lambda data, n: f.apply_dewow(data, 4),
+    "f64": lambda data, n: f.apply_spike_deconv(data, 1, n, 3),
+}
+
+
+class Number:
+    """Converts through __float__, running `action` first."""
+
+    def __init__(self, value, action=None):
+        self.value, self.action = value, action
+
+    def __float__(self):
+        if self.action is not None:
+            self.action()
+        return self.value
+
+
+class Index:
+    def __index__(self):
+        return 7
+
+
+class FloatWithOwnFloat(float):
+    def __float__(self):  # never consulted: a float subclass converts by its value
+        return 0.0
+
+
+class Items:
+    """A sequence that is no list: __getitem__, and a __len__ that may lie or fail."""
+
+    def __init__(self, items, length):
+        self.items, self.length = items, length
+
+    def __len__(self):
+        if self.length is None:
+            raise RuntimeError("no length")
+        return self.length
+
+    def __getitem__(self, index):
+        return self.items[index]
+
+
+class Backwards(list):
+    def __iter__(self):
+        return iter(self[::-1])  # slicing gives a plain list
+
+
+ITEMS = [1.5, -2, np.float32(0.25), Number(3.75), Index(), FloatWithOwnFloat(9.5), 1e30, -0.0, 2**70]
+PLAIN = [1.5, -2.0, 0.25, 3.75, 7.0, 9.5, 1e30, -0.0, float(2**70)]
+KINDS = {
+    "list": list(ITEMS),
+    "tuple": tuple(ITEMS),
+    "length-true": Items(ITEMS, len(ITEMS)),
+    "length-too-large": Items(ITEMS, 10**15),
+    "length-too-small": Items(ITEMS, 0),
+    "length-fails": Items(ITEMS, None),
+    "deque": collections.deque(ITEMS),
+    "object-array": np.array(ITEMS, dtype=object),
+}
+
+
+@pytest.mark.parametrize("reader", READERS.values(), ids=READERS.keys())
+@pytest.mark.parametrize("data", KINDS.values(), ids=KINDS.keys())
+def test_every_kind_of_sequence_gives_the_same_samples(reader, data):
+    assert reader(data, len(PLAIN)) == reader(PLAIN, len(PLAIN))
+
+
+def shrinking():
+    data = [1.0, None, 3.0, 4.0]
+    data[1] = Number(5.0, lambda: data.__delitem__(slice(2, None)))
+    return data
+
+
+def emptied():  # the converting item loses its last reference from the list
+    data = [1.0, None, 3.0]
+    data[1] = Number(5.0, data.clear)
+    return data
+
+
+def growing():
+    data = [1.0, None, 3.0]
+    data[1] = Number(5.0, lambda: data.extend([7.0, Number(8.0)]))
+    return data
+
+
+def replaced():  # the items after the converting one change under it
+    data = [1.0, None, 3.0, 4.0]
+    data[1] = Number(5.0, lambda: data.__setitem__(slice(2, None), [-1.0, Number(-2.0), -3.0]))
+    return data
+
+
+@pytest.mark.parametrize("reader", READERS.values(), ids=READERS.keys())
+@pytest.mark.parametrize("build", [shrinking, emptied, growing, replaced], ids=lambda build: build.__name__)
+def test_a_list_changed_by_a_conversion_is_read_as_its_iteration_reads_it(reader, build):
+    expected = [float(item) for item in build()]  # what iterating the list gives
+    assert reader(build(), len(expected)) == reader(expected, len(expected))
+
+
+@pytest.mark.parametrize("reader", READERS.values(), ids=READERS.keys())
+def test_a_list_subclass_is_read_through_its_own_iteration(reader):
+    assert reader(Backwards([1.0, 2.0, 3.0, 4.0]), 4) == reader([4.0, 3.0, 2.0, 1.0], 4)
+
+
+@pytest.mark.parametrize("reader", READERS.values(), ids=READERS.keys())
+@pytest.mark.parametrize("kind", [list, tuple], ids=["list", "tuple"])
+def test_an_item_that_is_no_number_fails_with_the_interpreters_error(reader, kind):
+    with pytest.raises(TypeError, match=r"^argument 'data': .*\bstr\b"):  # the interpreter's wording
+        reader(kind([1.0, 2.0, "3"]), 3)
