@@ -1,4 +1,6 @@
 // Adapters of spiking and gapped deconvolution and of Kirchhoff migration.
+#include <cstdint>
+#include <optional>
 #include <span>
 
 #include "dsp/deconv.hpp"
@@ -15,6 +17,20 @@ dsp::ProfileView to_profile(PyObject* object) {
     if (auto view = profile_view(object)) return *view;
     fail_type(object, kProfileTypeName);
     throw argument_failure("data");
+}
+
+// Runs a deconvolution whose output traces go straight into a new list of floats, with
+// no copy of the whole output in between. The list is made when the first trace
+// arrives: by then the routine has checked that every trace fits in `data`, so the
+// size is sound.
+template <class Run>
+Ref deconvolved_list(std::uint64_t n_traces, std::uint64_t n_samples, Run&& run) {
+    std::optional<FloatListWriter> list;
+    run([&](std::span<const double> trace) {
+        if (!list) list.emplace(n_traces * n_samples);
+        list->append(trace);
+    });
+    return list ? std::move(*list).finish() : list_from(std::span<const double>());
 }
 
 }  // namespace
@@ -41,9 +57,9 @@ Ref call_apply_spike_deconv(const Args& args) {
     const std::uint64_t n_samples = to_size(args[2], "n_samples");
     const std::uint64_t operator_length = to_size(args[3], "operator_length");
     const double pre_whitening = to_f64(args[4], "pre_whitening");
-    const auto result =
-        dsp::spike_deconvolution(data.span(), n_traces, n_samples, operator_length, pre_whitening);
-    return list_from(std::span<const double>(result));
+    return deconvolved_list(n_traces, n_samples, [&](const dsp::TraceSink& sink) {
+        dsp::spike_deconvolution(data.span(), n_traces, n_samples, operator_length, pre_whitening, sink);
+    });
 }
 
 Ref call_apply_gapped_deconv(const Args& args) {
@@ -53,9 +69,9 @@ Ref call_apply_gapped_deconv(const Args& args) {
     const std::uint64_t operator_length = to_size(args[3], "operator_length");
     const std::uint64_t gap = to_size(args[4], "gap");
     const double pre_whitening = to_f64(args[5], "pre_whitening");
-    const auto result =
-        dsp::gapped_deconvolution(data.span(), n_traces, n_samples, operator_length, gap, pre_whitening);
-    return list_from(std::span<const double>(result));
+    return deconvolved_list(n_traces, n_samples, [&](const dsp::TraceSink& sink) {
+        dsp::gapped_deconvolution(data.span(), n_traces, n_samples, operator_length, gap, pre_whitening, sink);
+    });
 }
 
 }  // namespace orvek::py

@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/failure.hpp"
 #include "errors.hpp"
 
 namespace orvek::py {
@@ -400,14 +401,20 @@ Ref float_from(double value) {
 
 namespace {
 
+// Sets list[offset + i] to a new float of values[i], widened exactly.
 template <class T>
-Ref float_list(std::span<const T> values) {
-    Ref list = created(PyList_New(static_cast<Py_ssize_t>(values.size())));
+void set_floats(PyObject* list, std::size_t offset, std::span<const T> values) {
     for (std::size_t i = 0; i < values.size(); ++i) {
         PyObject* item = PyFloat_FromDouble(static_cast<double>(values[i]));
         if (item == nullptr) creation_failed();
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals `item`
+        PyList_SetItem(list, static_cast<Py_ssize_t>(offset + i), item);  // steals `item`
     }
+}
+
+template <class T>
+Ref float_list(std::span<const T> values) {
+    Ref list = created(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    set_floats(list.get(), 0, values);
     return list;
 }
 
@@ -418,6 +425,21 @@ Ref list_from(std::span<const float> values) {
 }
 Ref list_from(std::span<const double> values) {
     return float_list(values);
+}
+
+FloatListWriter::FloatListWriter(std::size_t size)
+    : list_(created(PyList_New(static_cast<Py_ssize_t>(size)))), size_(size) {}
+
+void FloatListWriter::append(std::span<const double> values) {
+    if (values.size() > size_ - filled_) throw InternalFault("more floats than the list was made for");
+    set_floats(list_.get(), filled_, values);
+    filled_ += values.size();
+}
+
+Ref FloatListWriter::finish() && {
+    // A list with unset elements must never reach Python code.
+    if (filled_ != size_) throw InternalFault("fewer floats than the list was made for");
+    return std::move(list_);
 }
 
 }  // namespace orvek::py

@@ -121,6 +121,21 @@ Ref int_from(std::uint64_t value);
 Ref float_from(double value);
 Ref list_from(std::span<const float> values);   // 32-bit values widened exactly
 Ref list_from(std::span<const double> values);
+
+// A new list of `size` floats filled in order, piece by piece, for a result that a
+// routine hands over in parts; finish() gives the list once every element is set.
+class FloatListWriter {
+public:
+    explicit FloatListWriter(std::size_t size);
+    void append(std::span<const double> values);
+    Ref finish() &&;
+
+private:
+    Ref list_;
+    std::size_t size_;
+    std::size_t filled_ = 0;
+};
+
 Ref survey_object(Survey&& survey);  // moves the record into a new PySurvey
 
 }  // namespace orvek::py

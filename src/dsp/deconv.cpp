@@ -327,13 +327,15 @@ bool design_system(std::span<const double> x, std::size_t gap, double pre_whiten
     return true;
 }
 
-// One trace's output. Without energy: zeros when spiking (the output starts as zeros),
-// the trace itself when gapped; without a solution: the trace itself; otherwise the
-// trace less its prediction. The spiking prediction-error filter is 1, −a[1], −a[2], …:
-// a[0] plays no part.
+// One trace's output. Without energy: zeros when spiking, the trace itself when gapped;
+// without a solution: the trace itself; otherwise the trace less its prediction. The
+// spiking prediction-error filter is 1, −a[1], −a[2], …: a[0] plays no part.
 void filter_trace(std::span<const double> x, bool has_energy, const double* solution, std::size_t length,
                   std::size_t gap, std::span<double> out) {
-    if (!has_energy && gap <= 1) return;
+    if (!has_energy && gap <= 1) {
+        std::fill(out.begin(), out.end(), 0.0);
+        return;
+    }
     if (!has_energy || solution == nullptr) {
         std::copy(x.begin(), x.end(), out.begin());
         return;
@@ -348,13 +350,14 @@ void filter_trace(std::span<const double> x, bool has_energy, const double* solu
 // so the solver never holds more than one L × (L + 1) system of a long operator.
 inline constexpr std::size_t kBatchedLength = 64;
 
-std::vector<double> deconvolve(std::span<const double> data, std::size_t n_traces, std::size_t n_samples,
-                               std::size_t operator_length, std::size_t gap, double pre_whitening) {
+// Each output trace is computed into one small buffer and handed to the sink from
+// there: the whole output never has to exist in one piece.
+void deconvolve(std::span<const double> data, std::size_t n_traces, std::size_t n_samples,
+                std::size_t operator_length, std::size_t gap, double pre_whitening, const TraceSink& sink) {
     check_traces(data.size(), n_traces, n_samples, operator_length);
     const std::size_t length = std::min(n_samples, operator_length);
-    std::vector<double> output(n_traces * n_samples, 0.0);
     auto trace = [&](std::size_t i) { return data.subspan(i * n_samples, n_samples); };
-    auto out = [&](std::size_t i) { return std::span<double>(output).subspan(i * n_samples, n_samples); };
+    std::vector<double> out(n_samples);
     std::vector<double> r(length), rhs(length);
 
     if (length > kBatchedLength) {
@@ -362,9 +365,10 @@ std::vector<double> deconvolve(std::span<const double> data, std::size_t n_trace
         for (std::size_t i = 0; i < n_traces; ++i) {
             const bool has_energy = design_system(trace(i), gap, pre_whitening, r, rhs);
             const bool solved = has_energy && solve_toeplitz_into(r, rhs, scratch);
-            filter_trace(trace(i), has_energy, solved ? scratch.x.data() : nullptr, length, gap, out(i));
+            filter_trace(trace(i), has_energy, solved ? scratch.x.data() : nullptr, length, gap, out);
+            sink(out);
         }
-        return output;
+        return;
     }
 
     SolverScratch4 systems;
@@ -391,24 +395,50 @@ std::vector<double> deconvolve(std::span<const double> data, std::size_t n_trace
         for (std::size_t q = 0; q < lanes; ++q) {
             for (std::size_t k = 0; k < length; ++k) solution[k] = systems.x[4 * k + q];
             filter_trace(trace(first + q), has_energy >> q & 1, solved >> q & 1 ? solution.data() : nullptr,
-                         length, gap, out(first + q));
+                         length, gap, out);
+            sink(out);
         }
     }
+}
+
+// The output of `run` in one vector, trace after trace.
+template <class Run>
+std::vector<double> collected(std::size_t n_traces, std::size_t n_samples, Run&& run) {
+    std::vector<double> output;
+    run([&](std::span<const double> trace) {
+        if (output.empty()) output.reserve(n_traces * n_samples);  // every trace fits in `data`
+        output.insert(output.end(), trace.begin(), trace.end());
+    });
     return output;
 }
 
 }  // namespace
 
+void spike_deconvolution(std::span<const double> data, std::size_t n_traces, std::size_t n_samples,
+                         std::size_t operator_length, double pre_whitening, const TraceSink& sink) {
+    deconvolve(data, n_traces, n_samples, operator_length, 1, pre_whitening, sink);
+}
+
+void gapped_deconvolution(std::span<const double> data, std::size_t n_traces, std::size_t n_samples,
+                          std::size_t operator_length, std::size_t gap, double pre_whitening,
+                          const TraceSink& sink) {
+    deconvolve(data, n_traces, n_samples, operator_length, gap, pre_whitening, sink);
+}
+
 std::vector<double> spike_deconvolution(std::span<const double> data, std::size_t n_traces,
                                         std::size_t n_samples, std::size_t operator_length,
                                         double pre_whitening) {
-    return deconvolve(data, n_traces, n_samples, operator_length, 1, pre_whitening);
+    return collected(n_traces, n_samples, [&](const TraceSink& sink) {
+        deconvolve(data, n_traces, n_samples, operator_length, 1, pre_whitening, sink);
+    });
 }
 
 std::vector<double> gapped_deconvolution(std::span<const double> data, std::size_t n_traces,
                                          std::size_t n_samples, std::size_t operator_length, std::size_t gap,
                                          double pre_whitening) {
-    return deconvolve(data, n_traces, n_samples, operator_length, gap, pre_whitening);
+    return collected(n_traces, n_samples, [&](const TraceSink& sink) {
+        deconvolve(data, n_traces, n_samples, operator_length, gap, pre_whitening, sink);
+    });
 }
 
 }  // namespace orvek::dsp

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -46,5 +47,18 @@ std::vector<double> spike_deconvolution(std::span<const double> data, std::size_
 std::vector<double> gapped_deconvolution(std::span<const double> data, std::size_t n_traces,
                                          std::size_t n_samples, std::size_t operator_length, std::size_t gap,
                                          double pre_whitening);
+
+// Receives the output one trace at a time, in trace order; the samples are valid only
+// during the call.
+using TraceSink = std::function<void(std::span<const double> trace)>;
+
+// The same two routines handing each output trace to `sink` as soon as it is computed,
+// so that a caller can move the result where it belongs without a copy of the whole.
+// Every fault is raised before the first trace reaches the sink.
+void spike_deconvolution(std::span<const double> data, std::size_t n_traces, std::size_t n_samples,
+                         std::size_t operator_length, double pre_whitening, const TraceSink& sink);
+void gapped_deconvolution(std::span<const double> data, std::size_t n_traces, std::size_t n_samples,
+                          std::size_t operator_length, std::size_t gap, double pre_whitening,
+                          const TraceSink& sink);
 
 }  // namespace orvek::dsp
