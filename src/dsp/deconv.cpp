@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -30,6 +31,16 @@ namespace {
 typedef double f64x4 __attribute__((vector_size(32)));
 
 inline constexpr double kTiny = 1e-30;
+
+// Resizes `buffer` to hold `count` elements from a 64-byte boundary on and returns the
+// first of them: the solvers' 32-byte vectors then never straddle a cache line, which
+// would cost them a split load or store each.
+double* aligned_elements(std::vector<double>& buffer, std::size_t count) {
+    constexpr std::size_t kSpare = 64 / sizeof(double);
+    buffer.resize(count + kSpare);
+    const auto address = reinterpret_cast<std::uintptr_t>(buffer.data());
+    return buffer.data() + (-address % 64) / sizeof(double);
+}
 
 // Always inlined into the instruction-set clone that uses them, so the 32-byte vectors
 // never cross a call (whose convention would depend on the instruction set).
@@ -114,10 +125,10 @@ bool solve_toeplitz_into(std::span<const double> r, std::span<const double> rhs,
 
     const std::size_t last_lag = r.size() - 1;
     const std::size_t stride = (m + 3) / 4 * 4;
-    scratch.augmented.assign(stride * (m + 1), 0.0);
-    scratch.multipliers.assign(stride, 0.0);
-    double* a = scratch.augmented.data();  // A[k][l] is a[l * stride + k]
-    double* f = scratch.multipliers.data();
+    double* a = aligned_elements(scratch.augmented, stride * (m + 1));  // A[k][l] is a[l * stride + k]
+    double* f = aligned_elements(scratch.multipliers, stride);
+    std::fill_n(a, stride * (m + 1), 0.0);
+    std::fill_n(f, stride, 0.0);
     for (std::size_t l = 0; l < m; ++l) {
         double* column = a + l * stride;
         if (last_lag + 1 >= m) {  // every lag is at hand: r[l], …, r[1] above the diagonal, r[0], … below
@@ -183,15 +194,13 @@ unsigned solve_toeplitz_x4(std::size_t m, SolverScratch4& s) {
     unsigned solved = 0;
     for (unsigned q = 0; q < 4; ++q)
         if (!(std::fabs(s.r[q]) < kTiny)) solved |= 1u << q;
-    s.augmented.resize(4 * m * (m + 1));
-    s.multipliers.resize(4 * m);
+    double* a = aligned_elements(s.augmented, 4 * m * (m + 1));  // A[k][l] of lane q is a[4 (l m + k) + q]
+    double* f = aligned_elements(s.multipliers, 4 * m);
     s.x.assign(4 * m, 0.0);
-    double* a = s.augmented.data();  // A[k][l] of lane q is a[4 (l m + k) + q]
-    double* f = s.multipliers.data();
     auto at = [&](std::size_t k, std::size_t l) { return a + 4 * (l * m + k); };
     for (std::size_t l = 0; l < m; ++l) {
-        for (std::size_t k = 0; k < l; ++k) std::copy_n(&s.r[4 * (l - k)], 4, at(k, l));
-        for (std::size_t k = l; k < m; ++k) std::copy_n(&s.r[4 * (k - l)], 4, at(k, l));
+        for (std::size_t k = 0; k < l; ++k) store4(at(k, l), load4(&s.r[4 * (l - k)]));
+        for (std::size_t k = l; k < m; ++k) store4(at(k, l), load4(&s.r[4 * (k - l)]));
     }
     std::copy(s.rhs.begin(), s.rhs.end(), at(0, m));
 
