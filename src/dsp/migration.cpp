@@ -1,377 +1,291 @@
-// Kirchhoff migration: travel-time tables per trace offset, then one pass over the input.
+// Kirchhoff migration: a sample-major copy of the profile, travel-time tables per output
+// sample and trace offset, and sums held in vector registers over blocks of output traces.
 //
 // The travel time, and with it the sample index and the interpolation weights, depends
 // only on the offset d = |j − k| and the output sample l, so it is computed once per
-// (d, l) with exactly the operations of the definition and reused: the values are the
+// (l, d) with exactly the operations of the definition and reused: the values are the
 // same bits as when recomputed for every (k, l, j).
 //
-// The input traces are visited once, in increasing j; trace j, interpolated at offset d,
-// is added to the sums of both output traces j − d and j + d. So every output sample
-// receives its contributions in increasing j, as the definition orders them, whatever
-// the instruction set; SIMD only handles several independent output samples at once.
+// The profile is first copied sample-major: row i of the copy holds sample i of every
+// trace side by side, between zero columns. At output sample l, offset d reads rows i0
+// and i0 + 1 at column k ± d for every output trace k alike, so neighbouring output
+// traces read neighbouring columns: two plain vector loads serve a whole vector of them.
+// Each output sum stays in its vector lane while its window passes in increasing j, as
+// the definition orders the contributions; SIMD only handles several independent output
+// traces at once. A lane whose j lies outside the profile reads the zero columns and
+// adds +0.0, which leaves its sum as it was (a sum that starts at +0.0 never becomes
+// −0.0, and x + 0.0 is x for every other x).
 #include "dsp/migration.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
+#include "core/checked.hpp"
+#include "core/failure.hpp"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define ORVEK_MIGRATION_AVX2 1
+#define ORVEK_MIGRATION_X86 1
 #endif
 
 namespace orvek::dsp {
 namespace {
 
-inline constexpr std::size_t kLanes = 4;  // output samples per group (one AVX2 vector)
-// Output samples per block. The work runs one block of samples at a time, so that the
-// running sums and the tables of a block stay in cache while every input trace passes
-// through; blocks much smaller than this measured slower (more rows to set up per trace).
-inline constexpr std::size_t kBlock = 192;
-inline constexpr std::size_t kGroupsPerBlock = kBlock / kLanes;
-
-// What one offset contributes to four neighbouring output samples.
-struct Group {
-    // f, the weight of D[j][i0 + 1]; the weight of D[j][i0] is 1 − f. −0.0 where the
-    // offset contributes nothing to the lane (a used f is +0.0 or more): the sign bit
-    // marks the unused lanes.
-    double next[kLanes];
-    // For traces with contiguous samples: the first of five samples that hold every
-    // D[j][i0] and D[j][i0 + 1] of the group, or −1 when no five do.
-    std::int32_t base;
-    std::uint32_t pattern;  // i0 − base of each lane, two bits per lane, lane 0 lowest
+// What offset d adds at one output sample l, to every output trace alike.
+struct Contribution {
+    double next;         // f, the weight of D[j][i0 + 1]
+    double here;         // 1 − f, the weight of D[j][i0]
+    std::size_t row;     // where row i0 of the sample-major copy starts
+    std::size_t offset;  // d
 };
 
-// The tables of the offsets that contribute at least one sample, in increasing d, laid
-// out block by block: a block holds every row's groups for its samples.
-struct TravelTimeTables {
-    struct Row {
-        std::size_t offset_traces;  // d
-        std::size_t first, last;    // the used samples lie in [first, last)
-    };
-    std::size_t width = 0;  // samples per row, a whole number of blocks
-    std::vector<Row> rows;
-    std::vector<Group> groups;              // [block][row][group of the block]
-    std::vector<std::int64_t> byte_offset;  // [block][row][sample of the block]: D[j][i0] in trace j
-    // used_total[r × width + l]: how many positive offsets up to that of row r use sample
-    // l; used_at_zero[l]: 1 where offset 0 uses it. A window's contribution count is one
-    // row of each side plus the zero offset.
-    std::vector<double> used_total;
-    std::vector<double> used_at_zero;
-
-    std::size_t slot(std::size_t block, std::size_t row) const { return block / kBlock * rows.size() + row; }
-    const Group* groups_of(std::size_t block, std::size_t row) const {
-        return &groups[slot(block, row) * kGroupsPerBlock];
-    }
-    const std::int64_t* offsets_of(std::size_t block, std::size_t row) const {
-        return &byte_offset[slot(block, row) * kBlock];
+// Output traces are migrated in blocks of up to `lanes × vectors` neighbours; the last
+// block takes the fewest vectors (1, 2, 4 or 8) that hold the traces left.
+struct Blocking {
+    std::size_t lanes, vectors;
+    std::size_t width() const { return lanes * vectors; }
+    std::size_t vectors_at(std::size_t k0, std::size_t n_traces) const {
+        const std::size_t needed = (n_traces - k0 + lanes - 1) / lanes;
+        std::size_t count = 1;
+        while (count < needed && count < vectors) count *= 2;
+        return count;
     }
 };
 
-TravelTimeTables build_tables(const ProfileView& input, const MigrationParameters& p) {
-    const std::size_t n_samples = input.n_samples;
-    const std::size_t max_offset = std::min<std::uint64_t>(p.aperture_traces, input.n_traces - 1);
+struct Plan {
+    std::size_t n_traces = 0, n_samples = 0;
+    std::size_t max_offset = 0;  // the aperture, clipped to the profile
+    // The sample-major copy: D[j][i] at samples[i × row_length + left + j]. The columns
+    // before `left` and after the last trace hold zeros, as many as a block can reach.
+    std::size_t left = 0, row_length = 0;
+    std::vector<double> samples;
+    // The offsets that contribute at output sample l, in increasing d:
+    // contributions[first[l] … first[l + 1]).
+    std::vector<Contribution> contributions;
+    std::vector<std::size_t> first;
+};
+
+std::size_t product_or_bad_alloc(std::size_t a, std::size_t b) {
+    const auto product = checked_mul(a, b);
+    if (!product || *product > std::vector<double>().max_size()) throw std::bad_alloc();
+    return static_cast<std::size_t>(*product);
+}
+
+Plan make_plan(const ProfileView& input, const MigrationParameters& p, Blocking blocking) {
+    Plan plan;
+    const std::size_t n = input.n_traces, m = input.n_samples;
+    plan.n_traces = n;
+    plan.n_samples = m;
+    plan.max_offset = std::min<std::uint64_t>(p.aperture_traces, n - 1);
+    const std::size_t a = plan.max_offset;
+
+    // The columns that the blocks reach: k0 − d … k0 + d + width − 1 for d up to the
+    // reach of the block on either side.
+    plan.left = std::min(a, blocking.width() - 1);
+    std::size_t right = n;
+    for (std::size_t k0 = 0; k0 < n; k0 += blocking.width())
+        right = std::max(right, k0 + blocking.lanes * blocking.vectors_at(k0, n) + std::min(a, n - 1 - k0));
+    plan.row_length = (plan.left + right + 7) / 8 * 8;  // rows start 64 bytes apart
+    plan.samples.assign(product_or_bad_alloc(m, plan.row_length), 0.0);
+    constexpr std::size_t kTile = 16;  // traces and samples copied together
+    for (std::size_t j0 = 0; j0 < n; j0 += kTile)
+        for (std::size_t i0 = 0; i0 < m; i0 += kTile)
+            for (std::size_t j = j0; j < std::min(n, j0 + kTile); ++j) {
+                const unsigned char* trace = input.data + static_cast<std::ptrdiff_t>(j) * input.trace_stride;
+                double* column = plan.samples.data() + plan.left + j;
+                for (std::size_t i = i0; i < std::min(m, i0 + kTile); ++i)
+                    std::memcpy(column + i * plan.row_length, trace + static_cast<std::ptrdiff_t>(i) * input.sample_stride,
+                                sizeof(double));
+            }
+
     const double v = p.velocity_m_ns * 1e9;
     const double dt = p.sample_interval_ns * 1e-9;
-    const double limit = static_cast<double>(n_samples - 1);
-    constexpr std::size_t kSpan = kLanes + 1;  // samples that a group's operands may need
-
-    TravelTimeTables t;
-    t.width = (n_samples + kBlock - 1) / kBlock * kBlock;
-    t.used_at_zero.assign(t.width, 0.0);
-    // per row, in sample order; rearranged block by block at the end
-    std::vector<std::size_t> index(t.width);
-    std::vector<double> next(t.width);
-    std::vector<bool> in_use(t.width);
-    std::vector<double> used(t.width, 0.0);
-    std::vector<Group> row_groups;
-    std::vector<std::int64_t> row_offsets;
-    for (std::size_t d = 0; d <= max_offset; ++d) {
-        const double h = 2.0 * (static_cast<double>(d) * p.trace_spacing_m) / v;
-        std::size_t first = n_samples, last = 0;
-        std::fill(index.begin(), index.end(), 0);
-        std::fill(next.begin(), next.end(), 0.0);
-        std::fill(in_use.begin(), in_use.end(), false);
-        for (std::size_t l = 0; l < n_samples; ++l) {
-            const double t0 = static_cast<double>(l) * dt;
-            if (t0 <= 0.0) continue;
-            const double tau = std::sqrt(h * h + t0 * t0) / dt;
+    const double limit = static_cast<double>(m - 1);
+    std::vector<double> h(a + 1);
+    for (std::size_t d = 0; d <= a; ++d) h[d] = 2.0 * (static_cast<double>(d) * p.trace_spacing_m) / v;
+    plan.first.resize(m + 1);
+    for (std::size_t l = 0; l < m; ++l) {
+        plan.first[l] = plan.contributions.size();
+        const double t0 = static_cast<double>(l) * dt;
+        if (t0 <= 0.0) continue;
+        for (std::size_t d = 0; d <= a; ++d) {
+            const double tau = std::sqrt(h[d] * h[d] + t0 * t0) / dt;
             if (!(tau >= 0.0 && tau < limit)) continue;  // also drops a τ that is not a number
             const auto i0 = static_cast<std::size_t>(tau);
-            index[l] = i0;
-            next[l] = tau - static_cast<double>(i0);
-            in_use[l] = true;
-            first = std::min(first, l);
-            last = l + 1;
-        }
-        if (first >= last) continue;
-
-        auto& counts = d == 0 ? t.used_at_zero : used;
-        for (std::size_t l = first; l < last; ++l) counts[l] += in_use[l] ? 1.0 : 0.0;
-        t.rows.push_back({d, first, last});
-        t.used_total.insert(t.used_total.end(), used.begin(), used.end());
-        for (std::size_t l = 0; l < t.width; ++l)
-            row_offsets.push_back(static_cast<std::int64_t>(index[l]) * input.sample_stride);
-        for (std::size_t g = 0; g < t.width; g += kLanes) {
-            Group group{};
-            std::size_t low = n_samples, high = 0;
-            for (std::size_t q = 0; q < kLanes; ++q) {
-                group.next[q] = in_use[g + q] ? next[g + q] : -0.0;
-                if (!in_use[g + q]) continue;
-                low = std::min(low, index[g + q]);
-                high = std::max(high, index[g + q]);
-            }
-            if (low > high) low = high = 0;  // no lane used: any samples in range serve
-            // the five samples base … base + 4 must lie inside the trace
-            const std::size_t base = n_samples >= kSpan ? std::min(low, n_samples - kSpan) : 0;
-            const bool fits = n_samples >= kSpan && n_samples <= INT32_MAX && high - base < kLanes;
-            for (std::size_t q = 0; fits && q < kLanes; ++q)
-                if (in_use[g + q])
-                    group.pattern |= static_cast<std::uint32_t>(index[g + q] - base) << (2 * q);
-            group.base = fits ? static_cast<std::int32_t>(base) : -1;
-            row_groups.push_back(group);
+            const double f = tau - static_cast<double>(i0);
+            plan.contributions.push_back({f, 1.0 - f, i0 * plan.row_length, d});
         }
     }
-
-    const std::size_t n_rows = t.rows.size(), row_groups_count = t.width / kLanes;
-    t.groups.resize(row_groups.size());
-    t.byte_offset.resize(row_offsets.size());
-    for (std::size_t block = 0; block < t.width; block += kBlock)
-        for (std::size_t r = 0; r < n_rows; ++r) {
-            std::copy_n(&row_groups[r * row_groups_count + block / kLanes], kGroupsPerBlock,
-                        &t.groups[t.slot(block, r) * kGroupsPerBlock]);
-            std::copy_n(&row_offsets[r * t.width + block], kBlock, &t.byte_offset[t.slot(block, r) * kBlock]);
-        }
-    return t;
+    plan.first[m] = plan.contributions.size();
+    return plan;
 }
 
-// The rows of the tables that reach into one block of samples, with their groups there.
-struct BlockRow {
-    std::size_t row;
-    std::size_t offset_traces;  // d
-    std::size_t first, last;    // the groups of the block that the row uses lie in [first, last)
-};
-
-// Input trace j and what it adds to over one block: for each row of offset d, the sums of
-// output traces j − d (behind) and j + d (ahead), held in a ring of `ring_rows` rows of
-// kBlock sums where trace k has row k mod ring_rows (trace j has `slot`).
-struct TraceSpread {
-    const unsigned char* trace;
-    std::ptrdiff_t sample_stride;
-    const TravelTimeTables* tables;
-    std::size_t block;
-    const BlockRow* rows;
-    std::size_t n_rows;
-    double* ring;
-    std::size_t ring_rows, slot;
-    std::size_t j, n_traces;
-};
-
-// Calls add(row, behind, ahead) for each row in increasing d with the sums it reaches
-// (nullptr for a side that lies outside the profile), until neither side does.
-template <class Add>
-inline void for_each_reached(const TraceSpread& s, Add&& add) {
-    for (std::size_t i = 0; i < s.n_rows; ++i) {
-        const BlockRow& row = s.rows[i];
-        const std::size_t d = row.offset_traces;  // d < ring_rows
-        double* const behind =
-            d <= s.j ? s.ring + (s.slot >= d ? s.slot - d : s.slot + s.ring_rows - d) * kBlock : nullptr;
-        double* const ahead =
-            d > 0 && d < s.n_traces - s.j
-                ? s.ring + (s.slot + d < s.ring_rows ? s.slot + d : s.slot + d - s.ring_rows) * kBlock
-                : nullptr;
-        if (!behind && !ahead) break;  // the rows come in increasing d
-        add(row, behind, ahead);
+// Adds one offset's contribution, read at `column` of rows i0 and i0 + 1, to the sums.
+template <class V, std::size_t kVectors>
+[[gnu::always_inline]] inline void accumulate(V (&sums)[kVectors], const Contribution& c, const double* column,
+                                              std::size_t row_length) {
+    constexpr std::size_t kLanes = sizeof(V) / sizeof(double);
+    const double* here = column + c.row;
+    const double* next = here + row_length;
+    for (std::size_t r = 0; r < kVectors; ++r) {
+        V after, before;
+        std::memcpy(&after, next + r * kLanes, sizeof after);
+        std::memcpy(&before, here + r * kLanes, sizeof before);
+        sums[r] = sums[r] + (c.next * after + c.here * before);
     }
 }
 
-void spread_baseline(const TraceSpread& s) {
-    for_each_reached(s, [&](const BlockRow& row, double* behind, double* ahead) {
-        const Group* groups = s.tables->groups_of(s.block, row.row);
-        const std::int64_t* byte_offset = s.tables->offsets_of(s.block, row.row);
-        for (std::size_t g = row.first; g < row.last; ++g) {
-            const Group& group = groups[g];
-            for (std::size_t q = 0; q < kLanes; ++q) {
-                const double f = group.next[q];
-                if (std::signbit(f)) continue;
-                const std::size_t l = g * kLanes + q;
-                double here, after;
-                std::memcpy(&here, s.trace + byte_offset[l], sizeof here);
-                std::memcpy(&after, s.trace + byte_offset[l] + s.sample_stride, sizeof after);
-                const double contribution = f * after + (1.0 - f) * here;
-                if (behind) behind[l] = behind[l] + contribution;
-                if (ahead) ahead[l] = ahead[l] + contribution;
+// The divisors of output traces k0 … k0 + width − 1 at one sample, whose contributions
+// are c[0 … total), offset 0 first when `zero`: for trace k, the offsets 1 … min(A, k)
+// behind and 1 … min(A, n − 1 − k) ahead that contribute, plus offset 0, at least 1.
+void count_windows(const Contribution* c, std::size_t total, std::size_t zero, std::size_t k0,
+                   std::size_t width, std::size_t n, std::size_t a, double* divisors) {
+    std::size_t behind[64], end = zero;
+    for (std::size_t q = 0; q < width; ++q) {
+        const std::size_t k = k0 + q, reach = std::min(a, k);
+        while (end < total && c[end].offset <= reach) ++end;
+        behind[q] = end - zero;
+    }
+    end = zero;
+    for (std::size_t q = width; q-- > 0;) {
+        const std::size_t k = k0 + q, reach = k < n ? std::min(a, n - 1 - k) : 0;
+        while (end < total && c[end].offset <= reach) ++end;
+        const std::size_t count = zero + behind[q] + (end - zero);
+        divisors[q] = count > 1 ? static_cast<double>(count) : 1.0;
+    }
+}
+
+inline constexpr std::size_t kTileSamples = 8;  // output samples written to the output together
+
+// Output traces k0 … k0 + kVectors × lanes − 1 (those below n_traces), every sample.
+template <class V, std::size_t kVectors>
+[[gnu::always_inline]] inline void migrate_block(const Plan& p, std::size_t k0, double* output) {
+    constexpr std::size_t kLanes = sizeof(V) / sizeof(double);
+    constexpr std::size_t kWidth = kVectors * kLanes;
+    static_assert(kWidth <= 64);
+    const std::size_t n = p.n_traces, m = p.n_samples, a = p.max_offset;
+    // the farthest offsets whose trace j lies in the profile for some lane of the block
+    const std::size_t reach_behind = std::min(a, k0 + kWidth - 1);
+    const std::size_t reach_ahead = std::min(a, n - 1 - k0);
+    // every trace of the block has its whole window of 2A + 1 traces in the profile
+    const bool whole_windows = k0 >= a && k0 + kWidth - 1 + a <= n - 1;
+    const double* const origin = p.samples.data() + p.left + k0;  // trace k0 in row 0
+    const std::size_t traces = std::min(kWidth, n - k0);
+
+    alignas(64) double tile[kTileSamples][kWidth];
+    alignas(64) double divisors[kWidth];
+    for (std::size_t l0 = 0; l0 < m; l0 += kTileSamples) {
+        const std::size_t samples = std::min(kTileSamples, m - l0);
+        for (std::size_t t = 0; t < samples; ++t) {
+            const std::size_t l = l0 + t;
+            const Contribution* c = p.contributions.data() + p.first[l];
+            const std::size_t total = p.first[l + 1] - p.first[l];
+            const std::size_t zero = total > 0 && c[0].offset == 0 ? 1 : 0;
+            std::size_t behind = total, ahead = total;
+            while (behind > zero && c[behind - 1].offset > reach_behind) --behind;
+            while (ahead > zero && c[ahead - 1].offset > reach_ahead) --ahead;
+
+            V sums[kVectors] = {};
+            for (std::size_t e = behind; e-- > zero;) accumulate(sums, c[e], origin - c[e].offset, p.row_length);
+            if (zero) accumulate(sums, c[0], origin, p.row_length);
+            for (std::size_t e = zero; e < ahead; ++e) accumulate(sums, c[e], origin + c[e].offset, p.row_length);
+
+            if (whole_windows) {
+                const std::size_t count = zero + 2 * (total - zero);
+                const double divisor = count > 1 ? static_cast<double>(count) : 1.0;
+                for (std::size_t r = 0; r < kVectors; ++r) {
+                    const V result = sums[r] / divisor;
+                    std::memcpy(&tile[t][r * kLanes], &result, sizeof result);
+                }
+            } else {
+                count_windows(c, total, zero, k0, kWidth, n, a, divisors);
+                for (std::size_t r = 0; r < kVectors; ++r) {
+                    V divisor;
+                    std::memcpy(&divisor, &divisors[r * kLanes], sizeof divisor);
+                    const V result = sums[r] / divisor;
+                    std::memcpy(&tile[t][r * kLanes], &result, sizeof result);
+                }
             }
         }
-    });
-}
-
-#ifdef ORVEK_MIGRATION_AVX2
-// Four output samples at a time. A lane whose sample the offset does not use adds +0.0,
-// which leaves its sum as it was (a sum that starts at +0.0 never becomes −0.0); the
-// samples loaded for it are in range but never enter the sum.
-//
-// Contiguous samples: the four D[j][i0] of a group lie among five neighbouring samples
-// (i0 grows by at most one per output sample), so two unaligned loads and one lane
-// permutation give both operands; a group without such a base gathers instead, as do
-// all groups of other layouts, by byte offset. Nothing here needs alignment.
-struct PermuteTable {
-    // for each pattern, the 32-bit lanes that bring double `from` into lane q
-    alignas(32) std::int32_t control[256][8];
-};
-constexpr PermuteTable make_permute_table() {
-    PermuteTable table{};
-    for (int pattern = 0; pattern < 256; ++pattern)
-        for (int q = 0; q < 4; ++q) {
-            const int from = (pattern >> (2 * q)) & 3;
-            table.control[pattern][2 * q] = 2 * from;
-            table.control[pattern][2 * q + 1] = 2 * from + 1;
-        }
-    return table;
-}
-constexpr PermuteTable kPermute = make_permute_table();
-
-template <bool kContiguous, bool kBehind, bool kAhead>
-__attribute__((target("avx2"), always_inline)) inline void spread_row_avx2(
-    const double* trace, __m256i step, const Group* groups, const std::int64_t* byte_offset,
-    std::size_t first, std::size_t last, double* behind, double* ahead) {
-    const __m256d zero = _mm256_setzero_pd();
-    const __m256d one = _mm256_set1_pd(1.0);
-    for (std::size_t g = first; g < last; ++g) {
-        const Group& group = groups[g];
-        const __m256d f = _mm256_loadu_pd(group.next);
-        __m256d here, after;
-        if (kContiguous && group.base >= 0) {
-            const auto* five = reinterpret_cast<const float*>(trace + group.base);
-            const __m256i control =
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(kPermute.control[group.pattern]));
-            here = _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_loadu_ps(five), control));
-            after = _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_loadu_ps(five + 2), control));
-        } else {
-            const __m256i where =
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(byte_offset + g * kLanes));
-            // gather only the used lanes: those whose f has a clear sign bit
-            const __m256d used =
-                _mm256_castsi256_pd(_mm256_cmpgt_epi64(_mm256_castpd_si256(f), _mm256_set1_epi64x(-1)));
-            here = _mm256_mask_i64gather_pd(zero, trace, where, used, 1);
-            after = _mm256_mask_i64gather_pd(zero, trace, _mm256_add_epi64(where, step), used, 1);
-        }
-        const __m256d contribution = _mm256_blendv_pd(
-            _mm256_add_pd(_mm256_mul_pd(f, after), _mm256_mul_pd(_mm256_sub_pd(one, f), here)), zero, f);
-        if (kBehind) {
-            double* const at = behind + g * kLanes;
-            _mm256_storeu_pd(at, _mm256_add_pd(_mm256_loadu_pd(at), contribution));
-        }
-        if (kAhead) {
-            double* const at = ahead + g * kLanes;
-            _mm256_storeu_pd(at, _mm256_add_pd(_mm256_loadu_pd(at), contribution));
+        for (std::size_t q = 0; q < traces; ++q) {
+            double* row = output + (k0 + q) * m + l0;
+            for (std::size_t t = 0; t < samples; ++t) row[t] = tile[t][q];
         }
     }
 }
 
-template <bool kContiguous>
-__attribute__((target("avx2"))) void spread_avx2(const TraceSpread& s) {
-    const auto* trace = reinterpret_cast<const double*>(s.trace);
-    const __m256i step = _mm256_set1_epi64x(s.sample_stride);
-    for_each_reached(
-        s, [&](const BlockRow& row, double* behind, double* ahead) __attribute__((target("avx2"))) {
-            const Group* groups = s.tables->groups_of(s.block, row.row);
-            const std::int64_t* byte_offset = s.tables->offsets_of(s.block, row.row);
-            if (behind && ahead)
-                spread_row_avx2<kContiguous, true, true>(trace, step, groups, byte_offset, row.first,
-                                                         row.last, behind, ahead);
-            else if (behind)
-                spread_row_avx2<kContiguous, true, false>(trace, step, groups, byte_offset, row.first,
-                                                          row.last, behind, ahead);
-            else
-                spread_row_avx2<kContiguous, false, true>(trace, step, groups, byte_offset, row.first,
-                                                          row.last, behind, ahead);
-        });
+template <class V, std::size_t kVectors>
+[[gnu::always_inline]] inline void migrate_blocks(const Plan& p, double* output) {
+    const Blocking blocking{sizeof(V) / sizeof(double), kVectors};
+    for (std::size_t k0 = 0; k0 < p.n_traces; k0 += blocking.width()) {
+        switch (blocking.vectors_at(k0, p.n_traces)) {
+            case 1: migrate_block<V, 1>(p, k0, output); break;
+            case 2: migrate_block<V, 2>(p, k0, output); break;
+            case 4: migrate_block<V, 4>(p, k0, output); break;
+            default: migrate_block<V, kVectors>(p, k0, output); break;
+        }
+    }
+}
+
+// Eight vectors of sums: as many as the registers hold beside the operands.
+inline constexpr std::size_t kVectors = 8;
+
+typedef double Pair __attribute__((vector_size(16)));
+void migrate_portable(const Plan& p, double* output) { migrate_blocks<Pair, kVectors>(p, output); }
+
+#ifdef ORVEK_MIGRATION_X86
+typedef double Quad __attribute__((vector_size(32)));
+__attribute__((target("avx2"))) void migrate_avx2(const Plan& p, double* output) {
+    migrate_blocks<Quad, kVectors>(p, output);
+}
+
+typedef double Octet __attribute__((vector_size(64)));
+__attribute__((target("avx512f"))) void migrate_avx512(const Plan& p, double* output) {
+    migrate_blocks<Octet, kVectors>(p, output);
 }
 #endif
-
-using SpreadKernel = void (*)(const TraceSpread&);
-
-SpreadKernel select_kernel(std::ptrdiff_t sample_stride) {
-#ifdef ORVEK_MIGRATION_AVX2
-    if (__builtin_cpu_supports("avx2"))
-        return sample_stride == sizeof(double) ? spread_avx2<true> : spread_avx2<false>;
-#else
-    (void)sample_stride;
-#endif
-    return spread_baseline;
-}
-
-void migrate(const ProfileView& input, const MigrationParameters& parameters, double* output, bool portable) {
-    const std::size_t n_traces = input.n_traces, n_samples = input.n_samples;
-    if (n_traces == 0 || n_samples < 2) return;  // no τ can satisfy 0 ≤ τ < n_samples − 1
-    const TravelTimeTables t = build_tables(input, parameters);
-    if (t.rows.empty()) return;
-    const SpreadKernel spread = portable ? spread_baseline : select_kernel(input.sample_stride);
-    const std::size_t n_rows = t.rows.size();
-
-    // The count of trace k's window from the tables: it reaches min(A, k) traces back
-    // and min(A, n_traces − 1 − k) ahead.
-    const bool has_zero = t.rows.front().offset_traces == 0;
-    const std::size_t first_side = has_zero ? 1 : 0;  // the first row of a positive offset
-    const std::vector<double> nothing(t.width, 0.0);
-    auto side = [&](std::size_t reach) {
-        std::size_t end = first_side;
-        while (end < n_rows && t.rows[end].offset_traces <= reach) ++end;
-        return end > first_side ? &t.used_total[(end - 1) * t.width] : nothing.data();
-    };
-
-    // The running sums of the output traces that the current input trace can reach,
-    // over one block of samples: a ring of one row per trace of the widest window.
-    const std::size_t reach = t.rows.back().offset_traces;  // the largest offset that contributes
-    const std::size_t ring_rows = std::min(n_traces, 2 * reach + 1);
-    std::vector<double> ring(ring_rows * kBlock, 0.0);
-    std::vector<BlockRow> block_rows;
-    block_rows.reserve(n_rows);
-
-    for (std::size_t block = 0; block < n_samples; block += kBlock) {
-        const std::size_t block_end = std::min(n_samples, block + kBlock);
-        block_rows.clear();
-        for (std::size_t r = 0; r < n_rows; ++r) {
-            const auto& row = t.rows[r];
-            if (row.last <= block || row.first >= block_end) continue;
-            block_rows.push_back({r, row.offset_traces, (std::max(row.first, block) - block) / kLanes,
-                                  (std::min(row.last, block_end) - block + kLanes - 1) / kLanes});
-        }
-        // Output trace k over this block, once every input trace of its window has added to it.
-        auto finish = [&](std::size_t k) {
-            double* sums = &ring[k % ring_rows * kBlock];
-            const double* behind = side(k);
-            const double* ahead = side(n_traces - 1 - k);
-            double* out = output + k * n_samples;
-            for (std::size_t l = block; l < block_end; ++l) {
-                const double count = t.used_at_zero[l] + behind[l] + ahead[l];
-                out[l] = sums[l - block] / (count > 1.0 ? count : 1.0);
-            }
-            std::fill(sums, sums + kBlock, 0.0);
-        };
-
-        TraceSpread s{nullptr,     input.sample_stride, &t, block, block_rows.data(), block_rows.size(),
-                      ring.data(), ring_rows,           0,  0,     n_traces};
-        for (s.j = 0, s.slot = 0; s.j < n_traces; ++s.j, s.slot = s.slot + 1 == ring_rows ? 0 : s.slot + 1) {
-            s.trace = input.data + static_cast<std::ptrdiff_t>(s.j) * input.trace_stride;
-            if (!block_rows.empty()) spread(s);
-            if (s.j >= reach) finish(s.j - reach);  // no later input trace reaches it
-        }
-        for (std::size_t k = n_traces - reach; k < n_traces; ++k) finish(k);
-    }
-}
 
 }  // namespace
 
-void kirchhoff_migration(const ProfileView& input, const MigrationParameters& parameters, double* output) {
-    migrate(input, parameters, output, false);
+bool migration_kernel_available(MigrationKernel kernel) {
+    switch (kernel) {
+        case MigrationKernel::automatic:
+        case MigrationKernel::portable:
+            return true;
+#ifdef ORVEK_MIGRATION_X86
+        case MigrationKernel::avx2:
+            return __builtin_cpu_supports("avx2");
+        case MigrationKernel::avx512:
+            return __builtin_cpu_supports("avx512f");
+#endif
+        default:
+            return false;
+    }
 }
 
-void kirchhoff_migration_portable(const ProfileView& input, const MigrationParameters& parameters,
-                                  double* output) {
-    migrate(input, parameters, output, true);
+void kirchhoff_migration(const ProfileView& input, const MigrationParameters& parameters, double* output,
+                         MigrationKernel kernel) {
+    if (kernel == MigrationKernel::automatic)
+        kernel = migration_kernel_available(MigrationKernel::avx512) ? MigrationKernel::avx512
+                 : migration_kernel_available(MigrationKernel::avx2) ? MigrationKernel::avx2
+                                                                      : MigrationKernel::portable;
+    if (!migration_kernel_available(kernel)) throw InternalFault("migration kernel not available on this processor");
+    if (input.n_traces == 0 || input.n_samples < 2) return;  // no τ can satisfy 0 ≤ τ < n_samples − 1
+    switch (kernel) {
+#ifdef ORVEK_MIGRATION_X86
+        case MigrationKernel::avx512:
+            migrate_avx512(make_plan(input, parameters, {8, kVectors}), output);
+            return;
+        case MigrationKernel::avx2:
+            migrate_avx2(make_plan(input, parameters, {4, kVectors}), output);
+            return;
+#endif
+        default:
+            migrate_portable(make_plan(input, parameters, {2, kVectors}), output);
+            return;
+    }
 }
 
 }  // namespace orvek::dsp

@@ -34,15 +34,19 @@ struct MigrationParameters {
     std::uint64_t aperture_traces = 30;
 };
 
-// Migrates `input` into `output`: n_traces × n_samples doubles, C-ordered, which the
-// caller has zero-filled. Reads the input in place and never writes it. Throws
-// std::bad_alloc when its travel-time tables (at most a few times the size of the
-// input) cannot be had.
-void kirchhoff_migration(const ProfileView& input, const MigrationParameters& parameters, double* output);
+// The instruction sets a migration can run on. Every one gives the same result, bit for
+// bit; `automatic` takes the widest that the processor offers.
+enum class MigrationKernel { automatic, portable, avx2, avx512 };
 
-// The same with the portable kernel only, whatever the processor offers: the same
-// result, bit for bit (tests hold the two paths to that).
-void kirchhoff_migration_portable(const ProfileView& input, const MigrationParameters& parameters,
-                                  double* output);
+// Whether this build and processor can run `kernel` (`automatic` and `portable` always).
+bool migration_kernel_available(MigrationKernel kernel);
+
+// Migrates `input` into `output`: n_traces × n_samples doubles, C-ordered. Reads the
+// input in place and never writes it. Throws std::bad_alloc when its scratch memory (a
+// copy of the input plus a few zero columns, and travel-time tables of at most a few
+// times the size of the input) cannot be had, and InternalFault when `kernel` is not
+// available.
+void kirchhoff_migration(const ProfileView& input, const MigrationParameters& parameters, double* output,
+                         MigrationKernel kernel = MigrationKernel::automatic);
 
 }  // namespace orvek::dsp

@@ -1,5 +1,5 @@
-// Kirchhoff migration core: every layout and both kernels against the definition, bit
-// for bit, with the travel time recomputed for every (k, l, j) as the definition does.
+// Kirchhoff migration core: every layout and every kernel this processor runs against
+// the definition, bit for bit, with the travel time recomputed for every (k, l, j) as the definition does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -115,10 +115,19 @@ void expect_same_bits(const std::vector<double>& got, const std::vector<double>&
             << "element " << i << ": " << got[i] << " vs " << want[i];
 }
 
-std::vector<double> run(const StoredProfile& p, const MigrationParameters& q, bool portable) {
+std::vector<double> run(const StoredProfile& p, const MigrationParameters& q, MigrationKernel kernel) {
     std::vector<double> out(p.view.n_traces * p.view.n_samples, 0.0);
-    (portable ? kirchhoff_migration_portable : kirchhoff_migration)(p.view, q, out.data());
+    kirchhoff_migration(p.view, q, out.data(), kernel);
     return out;
+}
+
+// The kernels to hold to the definition: each one that this processor can run.
+std::vector<MigrationKernel> kernels() {
+    std::vector<MigrationKernel> available;
+    for (MigrationKernel kernel : {MigrationKernel::automatic, MigrationKernel::portable, MigrationKernel::avx2,
+                                   MigrationKernel::avx512})
+        if (migration_kernel_available(kernel)) available.push_back(kernel);
+    return available;
 }
 
 struct Case {
@@ -143,7 +152,7 @@ const Case kCases[] = {
     {"long_traces", 70, 517, {}},
 };
 
-TEST(Migration, MatchesDefinitionInEveryLayoutOnBothKernels) {
+TEST(Migration, MatchesDefinitionInEveryLayoutOnEveryKernel) {
     const Layout layouts[] = {Layout::c_order,         Layout::fortran,   Layout::reversed_samples,
                               Layout::reversed_traces, Layout::unaligned, Layout::every_other_sample};
     std::uint64_t seed = 1;
@@ -154,8 +163,10 @@ TEST(Migration, MatchesDefinitionInEveryLayoutOnBothKernels) {
             const StoredProfile p = store(values, c.n, c.m, layout);
             const auto bytes_before = p.bytes;
             const auto want = reference(p, c.parameters);
-            expect_same_bits(run(p, c.parameters, false), want);
-            expect_same_bits(run(p, c.parameters, true), want);
+            for (MigrationKernel kernel : kernels()) {
+                SCOPED_TRACE(testing::Message() << "kernel " << static_cast<int>(kernel));
+                expect_same_bits(run(p, c.parameters, kernel), want);
+            }
             EXPECT_EQ(p.bytes, bytes_before);  // read only
         }
     }
@@ -170,8 +181,7 @@ TEST(Migration, NonFiniteSamplesReachOnlyTheOutputsThatUseThem) {
     const StoredProfile p = store(values, n, m, Layout::c_order);
     const MigrationParameters q{0.1, 0.1, 0.05, 4};
     const auto want = reference(p, q);
-    expect_same_bits(run(p, q, false), want);
-    expect_same_bits(run(p, q, true), want);
+    for (MigrationKernel kernel : kernels()) expect_same_bits(run(p, q, kernel), want);
 }
 
 }  // namespace
