@@ -259,77 +259,14 @@ void copy_buffer(const FloatBuffer& buffer, std::vector<T>& out) {
 
 }  // namespace
 
-F32Samples::F32Samples(F32Samples&& other) noexcept
-    : owned_(std::move(other.owned_)),
-      buffer_(other.buffer_),
-      has_buffer_(std::exchange(other.has_buffer_, false)),
-      span_(std::exchange(other.span_, {})) {}
-
-F32Samples& F32Samples::operator=(F32Samples&& other) noexcept {
-    if (this != &other) {
-        if (has_buffer_) PyBuffer_Release(&buffer_);
-        owned_ = std::move(other.owned_);
-        buffer_ = other.buffer_;
-        has_buffer_ = std::exchange(other.has_buffer_, false);
-        span_ = std::exchange(other.span_, {});
-    }
-    return *this;
-}
-
-F32Samples::~F32Samples() {
-    if (has_buffer_) PyBuffer_Release(&buffer_);
-}
-
-F64Samples::F64Samples(F64Samples&& other) noexcept
-    : owned_(std::move(other.owned_)),
-      buffer_(other.buffer_),
-      has_buffer_(std::exchange(other.has_buffer_, false)),
-      span_(std::exchange(other.span_, {})) {}
-
-F64Samples& F64Samples::operator=(F64Samples&& other) noexcept {
-    if (this != &other) {
-        if (has_buffer_) PyBuffer_Release(&buffer_);
-        owned_ = std::move(other.owned_);
-        buffer_ = other.buffer_;
-        has_buffer_ = std::exchange(other.has_buffer_, false);
-        span_ = std::exchange(other.span_, {});
-    }
-    return *this;
-}
-
-F64Samples::~F64Samples() {
-    if (has_buffer_) PyBuffer_Release(&buffer_);
-}
-
-SampleInput::SampleInput(SampleInput&& other) noexcept
-    : owned_(std::move(other.owned_)),
-      buffer_(other.buffer_),
-      has_buffer_(std::exchange(other.has_buffer_, false)),
-      view_(std::exchange(other.view_, {})) {}
-
-SampleInput& SampleInput::operator=(SampleInput&& other) noexcept {
-    if (this != &other) {
-        if (has_buffer_) PyBuffer_Release(&buffer_);
-        owned_ = std::move(other.owned_);
-        buffer_ = other.buffer_;
-        has_buffer_ = std::exchange(other.has_buffer_, false);
-        view_ = std::exchange(other.view_, {});
-    }
-    return *this;
-}
-
-SampleInput::~SampleInput() {
-    if (has_buffer_) PyBuffer_Release(&buffer_);
-}
-
 F32Samples to_f32_samples(PyObject* object, const char* name) {
     F32Samples samples;
     FloatBuffer buffer;
     open_float_buffer(object, buffer);
     if (buffer.held && buffer.in_place_as<float>()) {
         samples.span_ = {static_cast<const float*>(buffer.view.buf), buffer.size};
-        samples.buffer_ = buffer.view;
-        samples.has_buffer_ = std::exchange(buffer.held, false);
+        samples.buffer_.adopt(buffer.view);
+        buffer.held = false;
         return samples;
     }
     if (buffer.held) {
@@ -347,8 +284,8 @@ F64Samples to_f64_samples(PyObject* object, const char* name) {
     open_float_buffer(object, buffer);
     if (buffer.held && buffer.in_place_as<double>()) {
         samples.span_ = {static_cast<const double*>(buffer.view.buf), buffer.size};
-        samples.buffer_ = buffer.view;
-        samples.has_buffer_ = std::exchange(buffer.held, false);
+        samples.buffer_.adopt(buffer.view);
+        buffer.held = false;
         return samples;
     }
     if (buffer.held) {
@@ -367,8 +304,8 @@ SampleInput to_samples(PyObject* object, const char* name) {
     if (buffer.held &&
         (buffer.type == SampleView::Type::f32 ? buffer.in_place_as<float>() : buffer.in_place_as<double>())) {
         input.view_ = SampleView{buffer.type, buffer.view.buf, buffer.size};
-        input.buffer_ = buffer.view;
-        input.has_buffer_ = std::exchange(buffer.held, false);
+        input.buffer_.adopt(buffer.view);
+        buffer.held = false;
         return input;
     }
     if (buffer.held) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "py_ref.hpp"
@@ -49,6 +50,37 @@ std::uint8_t to_u8(PyObject* object, const char* name);
 bool to_bool(PyObject* object, const char* name);
 
 // ---- sequences of floats -----------------------------------------------------
+// One buffer-protocol view of an object, released when the guard goes.
+class BufferGuard {
+public:
+    BufferGuard() noexcept = default;
+    BufferGuard(BufferGuard&& other) noexcept : view_(other.view_), held_(std::exchange(other.held_, false)) {}
+    BufferGuard& operator=(BufferGuard&& other) noexcept {
+        if (this != &other) {
+            release();
+            view_ = other.view_;
+            held_ = std::exchange(other.held_, false);
+        }
+        return *this;
+    }
+    ~BufferGuard() { release(); }
+
+    // Takes over a view filled by PyObject_GetBuffer.
+    void adopt(const Py_buffer& view) noexcept {
+        release();
+        view_ = view;
+        held_ = true;
+    }
+    void release() noexcept {
+        if (held_) PyBuffer_Release(&view_);
+        held_ = false;
+    }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
 // The samples of a sequence argument. Read in place from an exact NumPy array or
 // buffer exporter holding 1-D native float data where the element type already
 // matches; otherwise converted item by item (each item through float(), then
@@ -58,16 +90,11 @@ public:
     std::span<const float> span() const noexcept { return span_; }
     std::size_t size() const noexcept { return span_.size(); }
 
-    F32Samples() = default;
-    F32Samples(F32Samples&&) noexcept;
-    F32Samples& operator=(F32Samples&&) noexcept;
-    ~F32Samples();
 
 private:
     friend F32Samples to_f32_samples(PyObject*, const char*);
     std::vector<float> owned_;
-    Py_buffer buffer_{};
-    bool has_buffer_ = false;
+    BufferGuard buffer_;
     std::span<const float> span_;
 };
 
@@ -76,16 +103,11 @@ public:
     std::span<const double> span() const noexcept { return span_; }
     std::size_t size() const noexcept { return span_.size(); }
 
-    F64Samples() = default;
-    F64Samples(F64Samples&&) noexcept;
-    F64Samples& operator=(F64Samples&&) noexcept;
-    ~F64Samples();
 
 private:
     friend F64Samples to_f64_samples(PyObject*, const char*);
     std::vector<double> owned_;
-    Py_buffer buffer_{};
-    bool has_buffer_ = false;
+    BufferGuard buffer_;
     std::span<const double> span_;
 };
 
@@ -95,16 +117,11 @@ class SampleInput {
 public:
     SampleView view() const noexcept { return view_; }
 
-    SampleInput() = default;
-    SampleInput(SampleInput&&) noexcept;
-    SampleInput& operator=(SampleInput&&) noexcept;
-    ~SampleInput();
 
 private:
     friend SampleInput to_samples(PyObject*, const char*);
     std::vector<double> owned_;
-    Py_buffer buffer_{};
-    bool has_buffer_ = false;
+    BufferGuard buffer_;
     SampleView view_;
 };
 
