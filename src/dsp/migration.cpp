@@ -111,10 +111,11 @@ template <std::size_t kSamples>
 struct Plan {
     std::size_t n_traces = 0, n_samples = 0;
     std::size_t max_offset = 0;  // the aperture, clipped to the profile: A
-    // The sample-major copy: D[j][i] at rows[i × row_length + left + j], rows 64-byte
-    // aligned. The columns before `left` and after the last trace hold zeros, as many as
-    // a block can reach.
-    std::size_t left = 0, row_length = 0;
+    // A sample-major copy of the traces that one block of output traces reads, the slab:
+    // row i holds sample i of those traces side by side (row_length apart, rows 64-byte
+    // aligned), zeros where a trace lies outside the profile. It stays in cache while
+    // the block is migrated.
+    std::size_t row_length = 0;
     Scratch<double, SamplesTag> samples;
     double* rows = nullptr;
     // The offsets that contribute to group g, in increasing d: entries[first[g] … first[g + 1]).
@@ -137,62 +138,74 @@ struct Plan {
     }
 };
 
-// Copies of `count` samples from i0 on of every trace into rows i0 … of the copy, for
-// traces whose samples are contiguous: one call per eight samples. The kernels' own
-// instruction sets transpose them faster than one sample at a time.
-using CopyStrip = void (*)(const ProfileView& input, std::size_t i0, double* rows, std::size_t row_length);
+// Copies samples i0 … i0 + 7 (those inside the profile) of traces j_begin … j_end − 1 into
+// rows i0 … of the slab, `rows` pointing at trace j_begin in row i0, for traces whose
+// samples are contiguous. The kernels' own instruction sets transpose them in tiles.
+using CopyStrip = void (*)(const ProfileView& input, std::size_t i0, std::size_t j_begin, std::size_t j_end,
+                           double* rows, std::size_t row_length);
 
-void copy_strip_portable(const ProfileView& input, std::size_t i0, double* rows, std::size_t row_length) {
+void copy_strip_portable(const ProfileView& input, std::size_t i0, std::size_t j_begin, std::size_t j_end,
+                         double* rows, std::size_t row_length) {
     const std::size_t count = std::min<std::size_t>(8, input.n_samples - i0);
     const unsigned char* sample = input.data + static_cast<std::ptrdiff_t>(i0) * input.sample_stride;
-    for (std::size_t j = 0; j < input.n_traces; ++j) {
+    for (std::size_t j = j_begin; j < j_end; ++j) {
         const unsigned char* at = sample + static_cast<std::ptrdiff_t>(j) * input.trace_stride;
         for (std::size_t q = 0; q < count; ++q)
-            std::memcpy(rows + q * row_length + j, at + static_cast<std::ptrdiff_t>(q) * input.sample_stride,
+            std::memcpy(rows + q * row_length + (j - j_begin), at + static_cast<std::ptrdiff_t>(q) * input.sample_stride,
                         sizeof(double));
     }
 }
 
+// The traces that a block of output traces k0 … k0 + width − 1 reads: k0 − behind …
+// k0 + width − 1 + ahead, for the offsets up to `behind` and `ahead` whose trace lies in
+// the profile for some trace of the block.
+struct Reach {
+    std::size_t behind, ahead;
+    Reach(std::size_t k0, std::size_t width, std::size_t n_traces, std::size_t max_offset)
+        : behind(std::min(max_offset, k0 + width - 1)), ahead(std::min(max_offset, n_traces - 1 - k0)) {}
+};
+
+// Fills the slab with the traces block k0 … k0 + width − 1 reads: slab column c holds
+// trace k0 − behind + c.
 template <std::size_t kSamples>
-void copy_sample_major(const ProfileView& input, Blocking blocking, CopyStrip copy_strip, Plan<kSamples>& plan) {
-    const std::size_t n = input.n_traces, m = input.n_samples, a = plan.max_offset;
-    // A block reaches the columns k0 − d … k0 + d + width − 1 for d up to its reach on
-    // either side.
-    plan.left = std::min(a, blocking.width() - 1);
-    std::size_t right = n;
-    for (std::size_t k0 = 0; k0 < n; k0 += blocking.width())
-        right = std::max(right, k0 + blocking.lanes * blocking.vectors_at(k0, n) + std::min(a, n - 1 - k0));
-    plan.row_length = (plan.left + right + 7) / 8 * 8;
-    const std::size_t size = product_or_bad_alloc(m, plan.row_length) + 8;
-    if (plan.samples->size() < size) plan.samples->resize(size);
-    const auto misalignment = reinterpret_cast<std::uintptr_t>(plan.samples->data()) / sizeof(double) % 8;
-    plan.rows = plan.samples->data() + (8 - misalignment) % 8;
-    for (std::size_t i = 0; i < m; ++i) {
-        double* row = plan.rows + i * plan.row_length;
-        std::fill(row, row + plan.left, 0.0);
-        std::fill(row + plan.left + n, row + plan.row_length, 0.0);
-    }
-    double* const column = plan.rows + plan.left;  // trace 0 in row 0
-    if (input.trace_stride == sizeof(double)) {  // the samples of a trace lie a row apart: rows as they are
+void fill_slab(const ProfileView& input, CopyStrip copy_strip, std::size_t k0, std::size_t width, Reach reach,
+               const Plan<kSamples>& plan) {
+    const std::size_t n = input.n_traces, m = input.n_samples;
+    const std::size_t first = k0 - std::min(k0, reach.behind);  // the first trace inside the profile
+    const std::size_t end = std::min(n, k0 + width + reach.ahead);
+    const std::size_t zeros_before = first - (k0 - reach.behind), columns = width + reach.behind + reach.ahead;
+    const std::size_t zeros_after = columns - zeros_before - (end - first);
+    double* const column = plan.rows + zeros_before;  // trace `first` in row 0
+    if (zeros_before + zeros_after > 0)
+        for (std::size_t i = 0; i < m; ++i) {
+            std::fill_n(plan.rows + i * plan.row_length, zeros_before, 0.0);
+            std::fill_n(column + i * plan.row_length + (end - first), zeros_after, 0.0);
+        }
+    if (input.trace_stride == sizeof(double)) {  // a sample of consecutive traces is contiguous: whole rows
+        const unsigned char* trace = input.data + static_cast<std::ptrdiff_t>(first) * input.trace_stride;
         for (std::size_t i = 0; i < m; ++i)
-            std::memcpy(column + i * plan.row_length,
-                        input.data + static_cast<std::ptrdiff_t>(i) * input.sample_stride, n * sizeof(double));
+            std::memcpy(column + i * plan.row_length, trace + static_cast<std::ptrdiff_t>(i) * input.sample_stride,
+                        (end - first) * sizeof(double));
     } else {
         if (input.sample_stride != sizeof(double)) copy_strip = copy_strip_portable;
-        for (std::size_t i0 = 0; i0 < m; i0 += 8) copy_strip(input, i0, column + i0 * plan.row_length, plan.row_length);
+        for (std::size_t i0 = 0; i0 < m; i0 += 8)
+            copy_strip(input, i0, first, end, column + i0 * plan.row_length, plan.row_length);
     }
 }
 
 template <std::size_t kSamples>
-void make_plan(const ProfileView& input, const MigrationParameters& p, Blocking blocking, CopyStrip copy_strip,
-               Plan<kSamples>& plan) {
+void make_plan(const ProfileView& input, const MigrationParameters& p, Blocking blocking, Plan<kSamples>& plan) {
     using Entry = dsp::Entry<kSamples>;
     const std::size_t n = input.n_traces, m = input.n_samples;
     plan.n_traces = n;
     plan.n_samples = m;
     plan.max_offset = std::min<std::uint64_t>(p.aperture_traces, n - 1);
     const std::size_t a = plan.max_offset;
-    copy_sample_major(input, blocking, copy_strip, plan);
+    plan.row_length = (blocking.width() + 2 * a + 7) / 8 * 8;
+    const std::size_t size = product_or_bad_alloc(m, plan.row_length) + 8;
+    if (plan.samples->size() < size) plan.samples->resize(size);
+    const auto misalignment = reinterpret_cast<std::uintptr_t>(plan.samples->data()) / sizeof(double) % 8;
+    plan.rows = plan.samples->data() + (8 - misalignment) % 8;
 
     const double v = p.velocity_m_ns * 1e9;
     const double dt = p.sample_interval_ns * 1e-9;
@@ -327,12 +340,10 @@ template <class V, std::size_t kSamples, std::size_t kVectors>
     constexpr std::size_t kWidth = kVectors * kLanes;
     static_assert(kWidth <= 64 && kTileSamples % kSamples == 0);
     const std::size_t n = p.n_traces, m = p.n_samples, a = p.max_offset;
-    // the farthest offsets whose trace j lies in the profile for some lane of the block
-    const std::size_t reach_behind = std::min(a, k0 + kWidth - 1);
-    const std::size_t reach_ahead = std::min(a, n - 1 - k0);
+    const Reach reach(k0, kWidth, n, a);
     // every trace of the block has its whole window of 2A + 1 traces in the profile
     const bool whole_windows = k0 >= a && k0 + kWidth - 1 + a <= n - 1;
-    const double* const origin = p.rows + p.left + k0;  // trace k0 in row 0
+    const double* const origin = p.rows + reach.behind;  // trace k0 in row 0 of the slab
     const auto shapes = std::make_integer_sequence<unsigned, Entry<kSamples>::kIrregular>();
 
     alignas(64) double divisors[kWidth];
@@ -342,8 +353,8 @@ template <class V, std::size_t kSamples, std::size_t kVectors>
         const std::size_t total = p.first[group + 1] - p.first[group];
         const std::size_t zero = total > 0 && e[0].offset == 0 ? 1 : 0;
         std::size_t behind = total, ahead = total;
-        while (behind > zero && e[behind - 1].offset > reach_behind) --behind;
-        while (ahead > zero && e[ahead - 1].offset > reach_ahead) --ahead;
+        while (behind > zero && e[behind - 1].offset > reach.behind) --behind;
+        while (ahead > zero && e[ahead - 1].offset > reach.ahead) --ahead;
 
         V sums[kSamples][kVectors] = {};
         for (std::size_t i = behind; i-- > zero;) add_entry(sums, e[i], origin - e[i].offset, p.row_length, shapes);
@@ -397,10 +408,12 @@ struct Isa {
     WriteTile write_tile;
 };
 
-template <class V, std::size_t kSamples, std::size_t kVectors>
-[[gnu::always_inline]] inline void migrate_block(const Plan<kSamples>& p, std::size_t k0, WriteTile write_tile,
-                                                 double* output) {
+template <class V, std::size_t kSamples, std::size_t kVectors, class I>
+[[gnu::always_inline]] inline void migrate_block(const I& isa, const ProfileView& input, const Plan<kSamples>& p,
+                                                 std::size_t k0, double* output) {
     constexpr std::size_t kWidth = kVectors * sizeof(V) / sizeof(double);
+    fill_slab(input, isa.copy_strip, k0, kWidth, Reach(k0, kWidth, p.n_traces, p.max_offset), p);
+    const WriteTile write_tile = isa.write_tile;
     alignas(64) double tile[kTileSamples * kWidth];
     for (std::size_t l0 = 0; l0 < p.n_samples; l0 += kTileSamples) {
         migrate_tile<V, kSamples, kVectors>(p, k0, l0, tile);
@@ -415,13 +428,13 @@ template <class I>
     constexpr std::size_t kSamples = I::kSamples, kVectors = I::kVectors;
     const Blocking blocking{sizeof(V) / sizeof(double), kVectors};
     Plan<kSamples> plan;
-    make_plan(input, parameters, blocking, isa.copy_strip, plan);
+    make_plan(input, parameters, blocking, plan);
     for (std::size_t k0 = 0; k0 < plan.n_traces; k0 += blocking.width()) {
         switch (blocking.vectors_at(k0, plan.n_traces)) {
-            case 1: migrate_block<V, kSamples, 1>(plan, k0, isa.write_tile, output); break;
-            case 2: migrate_block<V, kSamples, std::min<std::size_t>(2, kVectors)>(plan, k0, isa.write_tile, output); break;
-            case 4: migrate_block<V, kSamples, std::min<std::size_t>(4, kVectors)>(plan, k0, isa.write_tile, output); break;
-            default: migrate_block<V, kSamples, kVectors>(plan, k0, isa.write_tile, output); break;
+            case 1: migrate_block<V, kSamples, 1>(isa, input, plan, k0, output); break;
+            case 2: migrate_block<V, kSamples, std::min<std::size_t>(2, kVectors)>(isa, input, plan, k0, output); break;
+            case 4: migrate_block<V, kSamples, std::min<std::size_t>(4, kVectors)>(isa, input, plan, k0, output); break;
+            default: migrate_block<V, kSamples, kVectors>(isa, input, plan, k0, output); break;
         }
     }
 }
@@ -468,25 +481,21 @@ __attribute__((target("avx512f"), always_inline)) inline void transpose(const __
     }
 }
 
-__attribute__((target("avx2"))) void copy_strip_avx2(const ProfileView& input, std::size_t i0, double* rows,
-                                                     std::size_t row_length) {
-    if (input.n_samples - i0 < 8) return copy_strip_portable(input, i0, rows, row_length);
+__attribute__((target("avx2"))) void copy_strip_avx2(const ProfileView& input, std::size_t i0, std::size_t j_begin,
+                                                     std::size_t j_end, double* rows, std::size_t row_length) {
+    if (input.n_samples - i0 < 8) return copy_strip_portable(input, i0, j_begin, j_end, rows, row_length);
     const unsigned char* sample = input.data + static_cast<std::ptrdiff_t>(i0) * input.sample_stride;
-    std::size_t j0 = 0;
-    for (; j0 + 4 <= input.n_traces; j0 += 4)
+    std::size_t j0 = j_begin;
+    for (; j0 + 4 <= j_end; j0 += 4)
         for (std::size_t q0 = 0; q0 < 8; q0 += 4) {
             __m256d in[4], out[4];
             for (std::size_t j = 0; j < 4; ++j)
                 in[j] = _mm256_loadu_pd(reinterpret_cast<const double*>(
                     sample + static_cast<std::ptrdiff_t>(j0 + j) * input.trace_stride + q0 * sizeof(double)));
             transpose(in, out);
-            for (std::size_t q = 0; q < 4; ++q) _mm256_storeu_pd(rows + (q0 + q) * row_length + j0, out[q]);
+            for (std::size_t q = 0; q < 4; ++q) _mm256_storeu_pd(rows + (q0 + q) * row_length + (j0 - j_begin), out[q]);
         }
-    for (; j0 < input.n_traces; ++j0)
-        for (std::size_t q = 0; q < 8; ++q)
-            std::memcpy(rows + q * row_length + j0,
-                        sample + static_cast<std::ptrdiff_t>(j0) * input.trace_stride + q * sizeof(double),
-                        sizeof(double));
+    copy_strip_portable(input, i0, j0, j_end, rows + (j0 - j_begin), row_length);
 }
 
 __attribute__((target("avx2"))) void write_tile_avx2(const double* tile, std::size_t width, std::size_t k0,
@@ -503,23 +512,20 @@ __attribute__((target("avx2"))) void write_tile_avx2(const double* tile, std::si
         }
 }
 
-__attribute__((target("avx512f"))) void copy_strip_avx512(const ProfileView& input, std::size_t i0, double* rows,
+__attribute__((target("avx512f"))) void copy_strip_avx512(const ProfileView& input, std::size_t i0,
+                                                           std::size_t j_begin, std::size_t j_end, double* rows,
                                                            std::size_t row_length) {
-    if (input.n_samples - i0 < 8) return copy_strip_portable(input, i0, rows, row_length);
+    if (input.n_samples - i0 < 8) return copy_strip_portable(input, i0, j_begin, j_end, rows, row_length);
     const unsigned char* sample = input.data + static_cast<std::ptrdiff_t>(i0) * input.sample_stride;
-    std::size_t j0 = 0;
-    for (; j0 + 8 <= input.n_traces; j0 += 8) {
+    std::size_t j0 = j_begin;
+    for (; j0 + 8 <= j_end; j0 += 8) {
         __m512d in[8], out[8];
         for (std::size_t j = 0; j < 8; ++j)
             in[j] = _mm512_loadu_pd(sample + static_cast<std::ptrdiff_t>(j0 + j) * input.trace_stride);
         transpose(in, out);
-        for (std::size_t q = 0; q < 8; ++q) _mm512_storeu_pd(rows + q * row_length + j0, out[q]);
+        for (std::size_t q = 0; q < 8; ++q) _mm512_storeu_pd(rows + q * row_length + (j0 - j_begin), out[q]);
     }
-    for (; j0 < input.n_traces; ++j0)
-        for (std::size_t q = 0; q < 8; ++q)
-            std::memcpy(rows + q * row_length + j0,
-                        sample + static_cast<std::ptrdiff_t>(j0) * input.trace_stride + q * sizeof(double),
-                        sizeof(double));
+    copy_strip_portable(input, i0, j0, j_end, rows + (j0 - j_begin), row_length);
 }
 
 __attribute__((target("avx512f"))) void write_tile_avx512(const double* tile, std::size_t width, std::size_t k0,
