@@ -74,7 +74,7 @@ std::size_t product_or_bad_alloc(std::size_t a, std::size_t b) {
     return static_cast<std::size_t>(*product);
 }
 
-// ---- the plan: the copy of the profile and the travel-time tables ----------------------
+// ---- the plan: the slab and the travel-time tables ------------------------------------
 
 // Output traces are migrated in blocks of `lanes × vectors` neighbours; the last block
 // takes the fewest vectors (1, 2, 4 …) that hold the traces left.
@@ -338,7 +338,7 @@ template <class V, std::size_t kSamples, std::size_t kVectors>
                                                 double* tile) {
     constexpr std::size_t kLanes = sizeof(V) / sizeof(double);
     constexpr std::size_t kWidth = kVectors * kLanes;
-    static_assert(kWidth <= 64 && kTileSamples % kSamples == 0);
+    static_assert(kTileSamples % kSamples == 0);
     const std::size_t n = p.n_traces, m = p.n_samples, a = p.max_offset;
     const Reach reach(k0, kWidth, n, a);
     // every trace of the block has its whole window of 2A + 1 traces in the profile

@@ -41,11 +41,12 @@ enum class MigrationKernel { automatic, portable, avx2, avx512 };
 // Whether this build and processor can run `kernel` (`automatic` and `portable` always).
 bool migration_kernel_available(MigrationKernel kernel);
 
-// Migrates `input` into `output`: n_traces × n_samples doubles, C-ordered. Reads the
-// input in place and never writes it. Throws std::bad_alloc when its scratch memory (a
-// copy of the input plus a few zero columns, and travel-time tables of at most a few
-// times the size of the input) cannot be had, and InternalFault when `kernel` is not
-// available.
+// Migrates `input` into `output`: n_traces × n_samples doubles, C-ordered, which the
+// caller has zero-filled. Reads the input in place and never writes it. Its scratch
+// memory, a copy of the traces that one block of output traces reads and travel-time
+// tables, is at most a few times the size of the input; the calling thread keeps it for
+// the next call unless it exceeds 64 MiB. Throws std::bad_alloc when that memory cannot
+// be had, and InternalFault when `kernel` is not available.
 void kirchhoff_migration(const ProfileView& input, const MigrationParameters& parameters, double* output,
                          MigrationKernel kernel = MigrationKernel::automatic);
 

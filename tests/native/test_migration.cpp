@@ -150,6 +150,12 @@ const Case kCases[] = {
     {"nan_velocity", 6, 20, {std::numeric_limits<double>::quiet_NaN(), 0.1, 0.05, 30}},
     {"huge_aperture", 8, 24, {0.1, 0.1, 0.05, std::numeric_limits<std::uint64_t>::max()}},
     {"long_traces", 70, 517, {}},
+    // several blocks of output traces, the last one partly empty
+    {"many_blocks", 150, 90, {}},
+    // windows wider than a block: a block reads traces far beyond its neighbours
+    {"aperture_beyond_block", 100, 60, {0.1, 0.1, 0.02, 70}},
+    // coarse sampling: i0 steps by 0 or 1 from sample to sample in every pattern
+    {"coarse_time", 41, 300, {0.05, 0.5, 0.05, 12}},
 };
 
 TEST(Migration, MatchesDefinitionInEveryLayoutOnEveryKernel) {
@@ -170,6 +176,27 @@ TEST(Migration, MatchesDefinitionInEveryLayoutOnEveryKernel) {
             EXPECT_EQ(p.bytes, bytes_before);  // read only
         }
     }
+}
+
+// Each thread keeps its scratch from one call to the next: a smaller profile after a
+// larger one must not read what the larger one left.
+TEST(Migration, ScratchLeftByAnotherProfileDoesNotLeak) {
+    const struct {
+        std::size_t n, m;
+        MigrationParameters parameters;
+    } calls[] = {{90, 130, {0.1, 0.1, 0.05, 40}}, {13, 21, {}}, {90, 130, {0.1, 0.1, 0.05, 40}}, {33, 64, {0.1, 0.1, 0.05, 3}}};
+    std::uint64_t seed = 500;
+    for (MigrationKernel kernel : kernels())
+        for (const auto& call : calls) {
+            SCOPED_TRACE(testing::Message() << "kernel " << static_cast<int>(kernel) << ", " << call.n << " x " << call.m);
+            const StoredProfile p = store(random_values(call.n * call.m, seed++), call.n, call.m, Layout::c_order);
+            expect_same_bits(run(p, call.parameters, kernel), reference(p, call.parameters));
+        }
+}
+
+TEST(Migration, PortableKernelIsAlwaysAvailable) {
+    EXPECT_TRUE(migration_kernel_available(MigrationKernel::automatic));
+    EXPECT_TRUE(migration_kernel_available(MigrationKernel::portable));
 }
 
 TEST(Migration, NonFiniteSamplesReachOnlyTheOutputsThatUseThem) {
